@@ -1,0 +1,36 @@
+#include "QtMainExecutor.h"
+
+#include <QMetaObject>
+#include <QTimer>
+
+#include <cmath>
+
+namespace vardel {
+
+QtMainExecutor::QtMainExecutor(QObject* context)
+    : m_context(context)
+{
+}
+
+void QtMainExecutor::post(std::function<void()> work)
+{
+    QObject* context = m_context.data();
+    if (!context)
+        return;
+    QMetaObject::invokeMethod(context, std::move(work), Qt::QueuedConnection);
+}
+
+void QtMainExecutor::postAfter(double seconds, std::function<void()> work)
+{
+    QObject* context = m_context.data();
+    if (!context)
+        return;
+    int ms = static_cast<int>(std::ceil(std::max(0.0, seconds) * 1000.0));
+    // Timers must be started on the thread that owns them, so hop there first.
+    QMetaObject::invokeMethod(
+        context,
+        [context, ms, work = std::move(work)]() mutable { QTimer::singleShot(ms, context, std::move(work)); },
+        Qt::QueuedConnection);
+}
+
+} // namespace vardel

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "Clock.h"
+
+#include <atomic>
+
+namespace vardel::test {
+
+// A clock the test sets and moves by hand; readable from any thread.
+class FakeClock final : public Clock {
+public:
+    explicit FakeClock(double start = 1'700'000'000.0)
+        : m_now(start)
+    {
+    }
+    double now() const override { return m_now.load(); }
+    void set(double seconds) { m_now.store(seconds); }
+    void advance(double seconds) { m_now.store(m_now.load() + seconds); }
+
+private:
+    std::atomic<double> m_now;
+};
+
+} // namespace vardel::test
