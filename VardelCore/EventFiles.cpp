@@ -89,7 +89,10 @@ namespace {
     // interrupted write is never mistaken for a finished file. Returns the open descriptor.
     int makeScratch(const fs::path& target, fs::path& scratch)
     {
-        std::string name = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+        std::string leaf = ".";
+    leaf += target.filename().string();
+    leaf += ".XXXXXX";
+    std::string name = (target.parent_path() / leaf).string();
         const int fd = ::mkostemp(name.data(), O_CLOEXEC);
         if (fd < 0)
             fail("cannot create temporary file", target);
