@@ -1,5 +1,5 @@
-#include "FramePool.h"
 #include "Frame.h"
+#include "FramePool.h"
 
 #include <gtest/gtest.h>
 
