@@ -85,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(Files, SettingsStoreBadFile,
         BadFile { "TenMegabytes", "{\"sensitivity\": 8" + std::string(10'000'000, ' ') + "}" },
         BadFile { "DeeplyNested", std::string(200'000, '[') + std::string(200'000, ']') },
         BadFile { "WrongType", R"({"camera": "Webcam", "sensitivity": "high", "cooldown_s": 5})" },
-        BadFile { "Truncated", R"({"camera": "Web)" }),
+        BadFile { "Truncated", R"({"camera": "Web)" }, BadFile { "NotAnObject", R"(["camera", "Webcam"])" }),
     [](const testing::TestParamInfo<BadFile>& param) { return param.param.name; });
 
 TEST_F(SettingsStoreTest, HonoursHandEditedValuesAndDropsOnlyUnknownModeAndLanguage)
