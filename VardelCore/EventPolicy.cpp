@@ -1,7 +1,5 @@
 #include "EventPolicy.h"
 
-#include "Settings.h"
-
 #include <algorithm>
 
 namespace vardel {
@@ -14,15 +12,7 @@ EventPolicy::EventPolicy(int sensitivity_, int triggerFrames_, double cooldown_,
 {
 }
 
-EventPolicy::EventPolicy(const Settings& settings)
-    : EventPolicy(settings.sensitivity, settings.triggerFrames, static_cast<double>(settings.cooldown), 4.0)
-{
-}
-
-double EventPolicy::minArea(int sensitivity)
-{
-    return (11 - std::clamp(sensitivity, 1, 10)) / 100.0;
-}
+double EventPolicy::minArea(int sensitivity) { return (11 - std::clamp(sensitivity, 1, 10)) / 100.0; }
 
 bool EventPolicy::count(double level, double now, std::optional<double> armedSince)
 {

@@ -100,12 +100,14 @@ TEST(EventPolicy, TriggerFramesBelowOneStillNeedsAChangedFrame)
 TEST(Phase, FailureWinsThenModeFreshnessAndWarmupDecide)
 {
     using K = Phase::Kind;
-    EXPECT_EQ(Phase::compute(Mode::off, "camera gone", true, kArmed, kArmed + 10, 4), Phase::failed("camera gone"));
+    EXPECT_EQ(
+        Phase::compute(Mode::off, "camera gone", true, kArmed, kArmed + 10, 4), Phase::failed("camera gone"));
     EXPECT_EQ(Phase::compute(Mode::off, std::nullopt, true, std::nullopt, 0, 4).kind, K::off);
     EXPECT_EQ(Phase::compute(Mode::preview, std::nullopt, true, std::nullopt, 0, 4).kind, K::preview);
     EXPECT_EQ(Phase::compute(Mode::preview, std::nullopt, false, std::nullopt, 0, 4).kind, K::starting);
     EXPECT_EQ(Phase::compute(Mode::monitor, std::nullopt, true, kArmed, kArmed + 3.9, 4).kind, K::starting);
     EXPECT_EQ(Phase::compute(Mode::monitor, std::nullopt, false, kArmed, kArmed + 10, 4).kind, K::starting);
-    EXPECT_EQ(Phase::compute(Mode::monitor, std::nullopt, true, std::nullopt, kArmed + 10, 4).kind, K::starting);
+    EXPECT_EQ(
+        Phase::compute(Mode::monitor, std::nullopt, true, std::nullopt, kArmed + 10, 4).kind, K::starting);
     EXPECT_EQ(Phase::compute(Mode::monitor, std::nullopt, true, kArmed, kArmed + 4, 4).kind, K::monitoring);
 }
