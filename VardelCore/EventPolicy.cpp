@@ -1,5 +1,7 @@
 #include "EventPolicy.h"
 
+#include "Settings.h"
+
 #include <algorithm>
 
 namespace vardel {
@@ -9,6 +11,11 @@ EventPolicy::EventPolicy(int sensitivity_, int triggerFrames_, double cooldown_,
     , triggerFrames(triggerFrames_)
     , cooldown(cooldown_)
     , warmup(warmup_)
+{
+}
+
+EventPolicy::EventPolicy(const Settings& settings)
+    : EventPolicy(settings.sensitivity, settings.triggerFrames, static_cast<double>(settings.cooldown), 4.0)
 {
 }
 

@@ -5,6 +5,8 @@
 
 namespace vardel {
 
+struct Settings;
+
 // Turns per-frame change levels into detection events: a warm-up after arming, a run of consecutive
 // qualifying frames, a cool-down between events and a hold-off window. A value owned by the frame
 // pipeline and touched only on its queue. Times are seconds on one clock chosen by the caller.
@@ -21,6 +23,8 @@ struct EventPolicy {
 
     EventPolicy() = default;
     EventPolicy(int sensitivity, int triggerFrames, double cooldown, double warmup);
+    // Sensitivity, trigger frames and cool-down from the settings; a 4 s warm-up.
+    explicit EventPolicy(const Settings& settings);
 
     // Fraction of the watched area that must change: (11 - sensitivity clamped to 1...10) / 100.
     static double minArea(int sensitivity);

@@ -1,5 +1,6 @@
 #include "EventPolicy.h"
 #include "Phase.h"
+#include "Settings.h"
 
 #include <gtest/gtest.h>
 
@@ -110,4 +111,15 @@ TEST(Phase, FailureWinsThenModeFreshnessAndWarmupDecide)
     EXPECT_EQ(
         Phase::compute(Mode::monitor, std::nullopt, true, std::nullopt, kArmed + 10, 4).kind, K::starting);
     EXPECT_EQ(Phase::compute(Mode::monitor, std::nullopt, true, kArmed, kArmed + 4, 4).kind, K::monitoring);
+}
+
+TEST(EventPolicy, BuiltFromSettingsTakesTheirValuesAndAFourSecondWarmup)
+{
+    Settings settings;
+    settings.sensitivity = 8;
+    settings.triggerFrames = 5;
+    settings.cooldown = 90;
+    EventPolicy policy(settings);
+    EXPECT_EQ(policy, EventPolicy(8, 5, 90, 4));
+    EXPECT_DOUBLE_EQ(policy.minArea(), 0.03);
 }
