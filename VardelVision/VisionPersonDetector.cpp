@@ -24,7 +24,7 @@ namespace {
 
     // HOG settings measured on street and room footage (see the design notes).
     const cv::Size kHogStride(8, 8);
-    const cv::Size kHogPadding(16, 16);
+    const cv::Size kHogPadding(8, 8);
     constexpr double kHogScale = 1.05;
     constexpr int kHogGroupThreshold = 2;
     constexpr double kMinConfidence = 0.5;
