@@ -97,14 +97,13 @@ namespace {
     {
         Letterbox result;
         result.scale = static_cast<double>(size) / std::max(image.cols, image.rows);
-        const int w = std::max(1, static_cast<int>(std::lround(image.cols * result.scale)));
-        const int h = std::max(1, static_cast<int>(std::lround(image.rows * result.scale)));
-        result.offset = { (size - w) / 2.0, (size - h) / 2.0 };
+        const int w = std::clamp(static_cast<int>(std::lround(image.cols * result.scale)), 1, size);
+        const int h = std::clamp(static_cast<int>(std::lround(image.rows * result.scale)), 1, size);
+        const cv::Point offset((size - w) / 2, (size - h) / 2);
+        result.offset = offset;
         result.image = cv::Mat::zeros(size, size, image.type());
-        cv::Mat target = result.image(
-            cv::Rect(static_cast<int>(result.offset.x), static_cast<int>(result.offset.y), w, h));
+        cv::Mat target = result.image(cv::Rect(offset, cv::Size(w, h)));
         cv::resize(image, target, target.size(), 0, 0, result.scale < 1 ? cv::INTER_AREA : cv::INTER_LINEAR);
-        result.offset = { std::floor(result.offset.x), std::floor(result.offset.y) };
         return result;
     }
 

@@ -38,21 +38,6 @@ void expectRect(const cv::Rect2f& actual, float x, float y, float w, float h)
 
 } // namespace
 
-TEST(BlazeFaceDecoder, AnchorsAreCellCentresOfBothGrids)
-{
-    const BlazeFaceDecoder decoder;
-    const auto& anchors = decoder.anchors();
-    ASSERT_EQ(anchors.size(), 896u);
-    EXPECT_EQ(anchors[0], cv::Point2f(1 / 32.0f, 1 / 32.0f));
-    EXPECT_EQ(anchors[1], anchors[0]); // two anchors per fine cell
-    EXPECT_EQ(anchors[2], cv::Point2f(3 / 32.0f, 1 / 32.0f));
-    EXPECT_EQ(anchors[32], cv::Point2f(1 / 32.0f, 3 / 32.0f)); // second row
-    EXPECT_EQ(anchors[512], cv::Point2f(1 / 16.0f, 1 / 16.0f));
-    EXPECT_EQ(anchors[517], anchors[512]); // six anchors per coarse cell
-    EXPECT_EQ(anchors[518], cv::Point2f(3 / 16.0f, 1 / 16.0f));
-    EXPECT_EQ(anchors[895], cv::Point2f(15 / 16.0f, 15 / 16.0f));
-}
-
 TEST(BlazeFaceDecoder, OffsetsAreInInputPixelsAroundTheAnchor)
 {
     RawOutputs raw;
