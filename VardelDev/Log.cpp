@@ -1,5 +1,7 @@
 #include "Log.h"
 
+#include "LogScrubber.h"
+
 #include <cmath>
 #include <ctime>
 #include <fcntl.h>
@@ -21,15 +23,6 @@ namespace {
     {
         static SecretSlot slot;
         return slot;
-    }
-
-    void replaceAll(std::string& text, const std::string& needle, const std::string& replacement)
-    {
-        if (needle.empty())
-            return;
-        for (auto at = text.find(needle); at != std::string::npos;
-             at = text.find(needle, at + replacement.size()))
-            text.replace(at, needle.size(), replacement);
     }
 
     // Local time with a fixed, locale-free pattern: the digits and separators never change with the language.
@@ -106,10 +99,8 @@ std::optional<std::string> Log::secret()
 
 std::string Log::scrub(const std::string& message)
 {
-    std::string text = message;
-    if (auto current = secret(); current && !current->empty())
-        replaceAll(text, *current, "<token>");
-    return text;
+    const auto current = secret();
+    return LogScrubber::scrub(message, current ? std::optional<std::string_view>(*current) : std::nullopt);
 }
 
 void Log::append(const std::string& line)
