@@ -101,26 +101,21 @@ protected:
     Log m_log { m_paths.logs() };
 };
 
-void storesReadsAndReplacesOneLabelledItem(InsideKeyring& fixture, LibsecretSecretStore first,
-    LibsecretSecretStore second, LibsecretSecretStore otherAccount)
-{
-    (void)fixture;
-    EXPECT_FALSE(first.read()) << "a fresh keyring holds no token";
-    first.write("123456:first");
-    EXPECT_EQ(second.read(), "123456:first") << "a second store (a later run) finds the item";
-    second.write("123456:second-ção");
-    EXPECT_EQ(first.read(), "123456:second-ção");
-    EXPECT_FALSE(otherAccount.read());
-
-    const auto labels = labelsOf("app.brisko.Brisko.telegram", "telegram-bot");
-    ASSERT_EQ(labels.size(), 1u) << "writing again replaces the item";
-    EXPECT_EQ(labels.front(), kLabel);
-}
-
 class StoresReadsAndReplaces : public InsideKeyring {
     void TestBody() override
     {
-        storesReadsAndReplacesOneLabelledItem(*this, store(), store(), store("someone-else"));
+        auto first = store();
+        EXPECT_FALSE(first.read()) << "a fresh keyring holds no token";
+        first.write("123456:first");
+        auto later = store();
+        EXPECT_EQ(later.read(), "123456:first") << "a later run finds the item";
+        later.write("123456:second-ção");
+        EXPECT_EQ(first.read(), "123456:second-ção");
+        EXPECT_FALSE(store("someone-else").read());
+
+        const auto labels = labelsOf("app.brisko.Brisko.telegram", "telegram-bot");
+        ASSERT_EQ(labels.size(), 1u) << "writing again replaces the item";
+        EXPECT_EQ(labels.front(), kLabel);
     }
 };
 

@@ -74,23 +74,3 @@ TEST(Paths, PrepareCreatesEveryFolderPrivateAndKeepsExistingOnes)
     EXPECT_EQ(paths.appState(), paths.data() / "run" / "app-state.json");
     fs::remove_all(root);
 }
-
-TEST(Paths, PrepareAttemptsEachFolderWhenOneCannotBeMade)
-{
-    const fs::path root = fs::path(::testing::TempDir()) / "paths-blocked";
-    fs::remove_all(root);
-    Paths paths(root);
-    fs::create_directories(root);
-    // A plain file where "outbox" belongs blocks outbox and outbox/failed, but not the rest.
-    {
-        std::FILE* blocker = std::fopen(paths.outbox().c_str(), "w");
-        std::fclose(blocker);
-    }
-
-    paths.prepare();
-
-    EXPECT_FALSE(fs::is_directory(paths.outbox()));
-    EXPECT_TRUE(fs::is_directory(paths.logs()));
-    EXPECT_TRUE(fs::is_directory(paths.clipsTmp()));
-    fs::remove_all(root);
-}
