@@ -4,6 +4,8 @@
 #include <QSettings>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 
 using namespace vardel;
@@ -22,7 +24,8 @@ class UpdateFeed : public ::testing::TestWithParam<FeedCase> { };
 
 TEST_P(UpdateFeed, UserDefaultIsUsedOnlyWhenHttpsOrAFile)
 {
-    const auto file = std::filesystem::path(::testing::TempDir()) / "update-feed.ini";
+    const auto file
+        = std::filesystem::path(::testing::TempDir()) / ("update-feed.ini-" + std::to_string(::getpid()));
     std::filesystem::remove(file);
     QSettings defaults(QString::fromStdString(file.string()), QSettings::IniFormat);
     if (GetParam().stored)

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
 #include <fstream>
 #include <sstream>
@@ -86,7 +88,8 @@ TEST_F(KeychainTokenTest, RefusedSaveChangesNothing)
 
 TEST_F(KeychainTokenTest, TokenReadFromTheStoreNeverReachesTheLogFile)
 {
-    const auto folder = std::filesystem::path(::testing::TempDir()) / "token-log";
+    const auto folder
+        = std::filesystem::path(::testing::TempDir()) / ("token-log-" + std::to_string(::getpid()));
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     m_store->memory.write(kToken);

@@ -96,7 +96,7 @@ protected:
         return LibsecretSecretStore("app.brisko.Brisko.telegram", account, kLabel, &m_log, timeout);
     }
 
-    fs::path m_data = fs::path(::testing::TempDir()) / "keyring-data";
+    fs::path m_data = fs::path(::testing::TempDir()) / ("keyring-data-" + std::to_string(::getpid()));
     Paths m_paths { m_data };
     Log m_log { m_paths.logs() };
 };

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -51,7 +53,8 @@ protected:
     void SetUp() override
     {
         m_folder = fs::path(::testing::TempDir())
-            / ("log-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+            / ("log-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-"
+                + std::to_string(::getpid()));
         fs::remove_all(m_folder);
         fs::create_directories(m_folder);
         Log::setSecret(std::nullopt);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -54,7 +56,7 @@ TEST(Paths, StandardFolderFollowsXdgDataHomeAndFallsBackToHome)
 
 TEST(Paths, PrepareCreatesEveryFolderPrivateAndKeepsExistingOnes)
 {
-    const fs::path root = fs::path(::testing::TempDir()) / "paths-prepare";
+    const fs::path root = fs::path(::testing::TempDir()) / ("paths-prepare-" + std::to_string(::getpid()));
     fs::remove_all(root);
     const mode_t oldMask = ::umask(022);
     Paths paths(root / "nested" / "data");
