@@ -3,8 +3,7 @@
 #include "Captions.h"
 #include "LogScrubber.h"
 
-#include <cmath>
-#include <ctime>
+#include <cerrno>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
