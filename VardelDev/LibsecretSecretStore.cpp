@@ -11,7 +11,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -112,27 +111,49 @@ LibsecretSecretStore::~LibsecretSecretStore() = default;
 
 std::optional<std::string> LibsecretSecretStore::read()
 {
+    // A search rather than a plain lookup: a lookup gives the same "nothing" for a missing item and for a
+    // locked one whose unlock prompt was dismissed, and only the second deserves a log line.
     Cancellable cancellable;
     ErrorHolder failure;
-    gchar* found = nullptr;
+    GList* items = nullptr;
     bool timedOut = false;
     {
         Watchdog watchdog(cancellable.handle, m_timeoutSeconds);
-        found = secret_password_lookup_sync(&m_schema->schema, cancellable.handle, &failure.error, "service",
-            m_service.c_str(), "account", m_account.c_str(), nullptr);
+        if (SecretService* secrets
+            = secret_service_get_sync(SECRET_SERVICE_NONE, cancellable.handle, &failure.error)) {
+            GHashTable* attributes = g_hash_table_new(g_str_hash, g_str_equal);
+            g_hash_table_insert(attributes, const_cast<char*>("service"), m_service.data());
+            g_hash_table_insert(attributes, const_cast<char*>("account"), m_account.data());
+            items = secret_service_search_sync(secrets, &m_schema->schema, attributes,
+                static_cast<SecretSearchFlags>(SECRET_SEARCH_UNLOCK | SECRET_SEARCH_LOAD_SECRETS),
+                cancellable.handle, &failure.error);
+            g_hash_table_unref(attributes);
+            g_object_unref(secrets);
+        }
         timedOut = watchdog.fired();
     }
-    if (!found) {
-        // Not stored is a plain none; anything else is worth a line, since the token then looks missing.
-        if ((failure.error || timedOut) && m_log)
-            m_log->info("chaveiro: não leu o token: "
-                + keyringError(failure.error, timedOut, m_timeoutSeconds).description());
-        return std::nullopt;
-    }
     std::optional<std::string> value;
-    if (g_utf8_validate(found, -1, nullptr))
-        value = std::string(found);
-    secret_password_free(found);
+    std::string problem;
+    if (failure.error) {
+        problem = keyringError(failure.error, timedOut, m_timeoutSeconds).description();
+    } else if (items) {
+        auto* item = SECRET_ITEM(items->data);
+        SecretValue* secret = secret_item_get_secret(item);
+        if (secret_item_get_locked(item) || !secret) {
+            problem = "o chaveiro está trancado";
+        } else {
+            gsize length = 0;
+            const gchar* bytes = secret_value_get(secret, &length);
+            // Invalid UTF-8 is not a token this program stored.
+            if (g_utf8_validate(bytes, static_cast<gssize>(length), nullptr))
+                value = std::string(bytes, length);
+        }
+        if (secret)
+            secret_value_unref(secret);
+    }
+    g_list_free_full(items, g_object_unref);
+    if (!problem.empty() && m_log)
+        m_log->info("chaveiro: não leu o token: " + problem);
     return value;
 }
 
