@@ -1,10 +1,14 @@
 #include "EventFiles.h"
 
+#include "AtomicFile.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
+#include <fstream>
+#include <iterator>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -45,13 +49,6 @@ namespace {
         Descriptor(const Descriptor&) = delete;
         Descriptor& operator=(const Descriptor&) = delete;
         int get() const { return m_fd; }
-        // Closes now so that a failing close (delayed write errors) is reported.
-        int close()
-        {
-            const int result = ::close(m_fd);
-            m_fd = -1;
-            return result;
-        }
 
     private:
         int m_fd;
@@ -71,81 +68,17 @@ namespace {
             fail("cannot sync file", file);
     }
 
-    void writeAll(int fd, const std::uint8_t* data, std::size_t size, const fs::path& path)
-    {
-        while (size > 0) {
-            const ssize_t written = ::write(fd, data, size);
-            if (written < 0) {
-                if (errno == EINTR)
-                    continue;
-                fail("cannot write", path);
-            }
-            data += written;
-            size -= static_cast<std::size_t>(written);
-        }
-    }
-
-    // A mode-0600 scratch file next to `target` whose name never ends with the target's extension, so an
-    // interrupted write is never mistaken for a finished file. Returns the open descriptor.
-    int makeScratch(const fs::path& target, fs::path& scratch)
-    {
-        std::string leaf = ".";
-    leaf += target.filename().string();
-    leaf += ".XXXXXX";
-    std::string name = (target.parent_path() / leaf).string();
-        const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-        if (fd < 0)
-            fail("cannot create temporary file", target);
-        scratch = name;
-        return fd;
-    }
-
-    // Writes `bytes` to a scratch file, syncs it, renames it onto `target` and syncs the folder.
-    void writeDurably(const std::uint8_t* data, std::size_t size, const fs::path& target)
-    {
-        fs::path scratch;
-        Descriptor fd(makeScratch(target, scratch));
-        try {
-            writeAll(fd.get(), data, size, scratch);
-            if (::fsync(fd.get()) != 0 || fd.close() != 0)
-                fail("cannot write", scratch);
-            if (::rename(scratch.c_str(), target.c_str()) != 0)
-                fail("cannot replace", target);
-        } catch (...) {
-            ::unlink(scratch.c_str());
-            throw;
-        }
-        syncFolder(target.parent_path());
-    }
-
-    // Copies `from` durably onto `target` for moves across file systems; `from` is left in place.
+    // Copies `from` onto `target` for a move across file systems; `from` is left in place. Clips are a few
+    // megabytes, so reading one whole is fine for this rare case.
     void copyDurably(const fs::path& from, const fs::path& target)
     {
-        Descriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-        if (in.get() < 0)
+        std::ifstream in(from, std::ios::binary);
+        if (!in)
             fail("cannot open", from);
-        fs::path scratch;
-        Descriptor out(makeScratch(target, scratch));
-        try {
-            std::uint8_t chunk[1 << 16];
-            for (;;) {
-                const ssize_t got = ::read(in.get(), chunk, sizeof chunk);
-                if (got < 0 && errno == EINTR)
-                    continue;
-                if (got < 0)
-                    fail("cannot read", from);
-                if (got == 0)
-                    break;
-                writeAll(out.get(), chunk, static_cast<std::size_t>(got), scratch);
-            }
-            if (::fsync(out.get()) != 0 || out.close() != 0)
-                fail("cannot write", scratch);
-            if (::rename(scratch.c_str(), target.c_str()) != 0)
-                fail("cannot replace", target);
-        } catch (...) {
-            ::unlink(scratch.c_str());
-            throw;
-        }
+        std::string bytes { std::istreambuf_iterator<char>(in), {} };
+        if (in.bad())
+            fail("cannot read", from, EIO);
+        AtomicFile::write(target, bytes, 0600);
     }
 
     void setOwnerOnly(const fs::path& file)
@@ -204,7 +137,7 @@ fs::path EventFiles::writePhoto(std::span<const std::uint8_t> bytes, const fs::p
 {
     const fs::path target = photoURL(root, at);
     makeDay(target);
-    writeDurably(bytes.data(), bytes.size(), target);
+    AtomicFile::write(target, { reinterpret_cast<const char*>(bytes.data()), bytes.size() }, 0600);
     setOwnerOnly(target);
     return target;
 }

@@ -10,8 +10,8 @@ namespace vardel {
 // Names and places event photos and clips: <root>/<yyyy-MM-dd>/<yyyy-MM-dd_HH-mm-ss>.<ext>, from the
 // event's local time in the process's time zone, with Gregorian dates and ASCII digits whatever the
 // user's locale. Folders are created 0700, files end 0600, writes are durable (fsync of file and folder).
-// Stateless; callable from any thread. File-system failures throw std::system_error or
-// std::filesystem::filesystem_error and nothing is retried.
+// Stateless; callable from any thread. File-system failures throw std::system_error (often its
+// std::filesystem::filesystem_error form) and nothing is retried.
 class EventFiles {
 public:
     EventFiles() = delete;
