@@ -1,7 +1,9 @@
 #include "ClipRecorder.h"
 
+#include "Captions.h"
 #include "Error.h"
 #include "EventFiles.h"
+#include "L.h"
 #include "Log.h"
 #include "Mp4Writer.h"
 #include "Paths.h"
@@ -66,12 +68,13 @@ namespace {
 } // namespace
 
 ClipRecorder::ClipRecorder(
-    const Paths& paths, Log& log, MainExecutor& main, StampText stampText, double pre, double post)
+    const Paths& paths, Log& log, MainExecutor& main, double pre, double post, StampText stampText)
     : m_clipsFolder(paths.clipsTmp())
     , m_eventsFolder(paths.events())
     , m_log(log)
     , m_main(main)
-    , m_stampText(std::move(stampText))
+    , m_stampText(
+          stampText ? std::move(stampText) : [](double t) { return Captions::full(t, L::language()); })
     , m_window(pre, post)
 {
     m_window.grace = kGrace;
@@ -278,13 +281,16 @@ void ClipRecorder::compose(const Frame& frame)
         y = (outHeight - height) / 2;
         m_canvas.fill(Qt::black);
     }
+    SwsContext* const previous = m_composeScaler;
     m_composeScaler = sws_getCachedContext(m_composeScaler, frame.width(), frame.height(),
         avFormat(frame.format()), width, height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!m_composeScaler)
         throw std::runtime_error("no scaler");
-    // Camera luma is full range; the usual webcam matrix is BT.601.
-    sws_setColorspaceDetails(m_composeScaler, sws_getCoefficients(SWS_CS_ITU601), 1,
-        sws_getCoefficients(SWS_CS_ITU601), 1, 0, 1 << 16, 1 << 16);
+    if (m_composeScaler != previous) {
+        // Camera luma is full range; the usual webcam matrix is BT.601.
+        sws_setColorspaceDetails(m_composeScaler, sws_getCoefficients(SWS_CS_ITU601), 1,
+            sws_getCoefficients(SWS_CS_ITU601), 1, 0, 1 << 16, 1 << 16);
+    }
     const Planes in = planesOf(frame.buffer());
     std::uint8_t* out[4] = { m_canvas.bits() + y * m_canvas.bytesPerLine() + x * 4 };
     const int outStride[4] = { static_cast<int>(m_canvas.bytesPerLine()) };
@@ -294,7 +300,7 @@ void ClipRecorder::compose(const Frame& frame)
 // The stamp overlay is rendered once per distinct text (once a second) and only its capsule is drawn.
 const ClipRecorder::Stamp* ClipRecorder::stampFor(double t)
 {
-    const std::string text = m_stampText ? m_stampText(t) : std::string();
+    const std::string text = m_stampText(t);
     if (text.empty())
         return nullptr;
     if (m_stampCache && m_stampCache->text == text && m_stampCache->image.size() == m_canvas.size())

@@ -39,7 +39,7 @@ public:
     using Size = std::pair<int, int>;
     // Called with the clip's final path, or none when it failed, and the event time.
     using ClipHandler = std::function<void(std::optional<std::filesystem::path>, double)>;
-    // The time stamp printed on frames for a time in seconds since 1970 (the full date-and-time caption).
+    // The time stamp printed on frames for a time in seconds since 1970; an empty text prints none.
     using StampText = std::function<std::string(double)>;
 
     static constexpr double kGrace = 3.0;
@@ -49,8 +49,9 @@ public:
     // Frames waiting for the clip queue beyond this are dropped instead of piling up in memory.
     static constexpr int kMaxQueuedFrames = 30;
 
-    ClipRecorder(const Paths& paths, Log& log, MainExecutor& main, StampText stampText, double pre = 4,
-        double post = 10);
+    // Without `stampText`, frames carry the full date-and-time caption in the current language.
+    ClipRecorder(const Paths& paths, Log& log, MainExecutor& main, double pre = 4, double post = 10,
+        StampText stampText = {});
     ~ClipRecorder() override;
 
     ClipRecorder(const ClipRecorder&) = delete;

@@ -131,7 +131,7 @@ BENCHMARK(BM_EncodeFrame1280x720)->MeasureProcessCPUTime()->Unit(benchmark::kMil
 static void BM_ScaledCopy(benchmark::State& state)
 {
     Scratch scratch;
-    ClipRecorder recorder(*scratch.paths, *scratch.log, scratch.main, nullptr);
+    ClipRecorder recorder(*scratch.paths, *scratch.log, scratch.main);
     const auto format = state.range(2) ? PixelFormat::nv12 : PixelFormat::i420;
     const Frame frame
         = cameraFrame(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), 0, format);
@@ -158,7 +158,7 @@ static void BM_FullPrerollRingMemory(benchmark::State& state)
         const Frame camera = cameraFrame(1920, 1080, 0);
         const long before = residentBytes();
         {
-            ClipRecorder recorder(*scratch.paths, *scratch.log, scratch.main, nullptr, 1000, 10);
+            ClipRecorder recorder(*scratch.paths, *scratch.log, scratch.main, 1000, 10);
             recorder.startRecording();
             for (int i = 0; i < 170; ++i) {
                 recorder.push(camera, 1000.0 + i / 30.0);

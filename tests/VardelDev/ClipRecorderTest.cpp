@@ -139,7 +139,7 @@ protected:
 
     ClipRecorder& recorder(double pre = 1, double post = 1)
     {
-        m_recorder = std::make_unique<ClipRecorder>(*m_paths, *m_log, m_main, m_stampText, pre, post);
+        m_recorder = std::make_unique<ClipRecorder>(*m_paths, *m_log, m_main, pre, post, m_stampText);
         m_recorder->setOnClip([this](std::optional<fs::path> url, double at) {
             m_clips.push_back({ std::move(url), at });
             m_events.push_back("clip");
@@ -198,6 +198,7 @@ protected:
 
 TEST_F(ClipRecorderTest, ClipOfPrerollAndPostrollIsH264HighWithExactTimingAndIndexFirst)
 {
+    m_stampText = {}; // the recorder's own: the full date-and-time caption
     auto& clips = recorder(1, 1);
     clips.startRecording();
     pushFrames(1920, 1080, 0, 1.9);
@@ -245,6 +246,7 @@ TEST_F(ClipRecorderTest, ClipOfPrerollAndPostrollIsH264HighWithExactTimingAndInd
         EXPECT_EQ(durations[i], 60) << i;
     }
     EXPECT_NEAR(std::stod(info_["format"]["duration"].get<std::string>()), 2.0, 0.1);
+    EXPECT_GT(amberPixels(decodedFrame(file, 0), 1280, 720), 1000);
 }
 
 struct SizeCase {
