@@ -47,11 +47,11 @@ namespace {
             return { 0, 0, evenW, evenH };
         const auto clampTo
             = [](double v, int limit) { return std::clamp(v, 0.0, static_cast<double>(limit)); };
-        int left = static_cast<int>(std::floor(clampTo(focus.x * width, evenW))) & ~1;
-        int top = static_cast<int>(std::floor(clampTo(focus.y * height, evenH))) & ~1;
-        int right = std::min(
+        const int left = static_cast<int>(std::floor(clampTo(focus.x * width, evenW))) & ~1;
+        const int top = static_cast<int>(std::floor(clampTo(focus.y * height, evenH))) & ~1;
+        const int right = std::min(
             evenW, (static_cast<int>(std::ceil(clampTo((focus.x + focus.w) * width, evenW))) + 1) & ~1);
-        int bottom = std::min(
+        const int bottom = std::min(
             evenH, (static_cast<int>(std::ceil(clampTo((focus.y + focus.h) * height, evenH))) + 1) & ~1);
         // Too small to show anyone: look at the whole frame rather than at nothing.
         if (right - left < 16 || bottom - top < 16)
