@@ -71,6 +71,9 @@ public:
     void stopRecording() override;
     void whenIdle(double timeout, std::function<void()> done) override;
 
+    // Frames pushed and not yet taken by the clip queue.
+    int queuedFrames() const { return m_queuedFrames.load(); }
+
     // Size of the clip frames for a camera of width × height: at most 1280 × 720, never enlarged,
     // both even.
     static Size scaledSize(int width, int height);
