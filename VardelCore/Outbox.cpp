@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <fcntl.h>
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
@@ -108,10 +109,16 @@ fs::path Outbox::enqueue(
         throw Error(1, "tipo de item inválido: " + kind);
 
     const double t = m_clock->now();
-    const double nanoseconds = t * 1'000'000'000.0;
-    const std::uint64_t ns = nanoseconds <= 0         ? 0
-        : nanoseconds >= 18'446'744'073'709'551'615.0 ? UINT64_MAX
-                                                      : static_cast<std::uint64_t>(nanoseconds);
+    // Whole seconds and fraction apart: a double near 1.7e18 cannot hold every nanosecond, but the whole
+    // seconds and the fraction each convert exactly.
+    std::uint64_t ns = 0;
+    if (t >= 18'446'744'073.0) {
+        ns = UINT64_MAX;
+    } else if (t > 0) {
+        const double seconds = std::floor(t);
+        ns = static_cast<std::uint64_t>(seconds) * 1'000'000'000u
+            + static_cast<std::uint64_t>((t - seconds) * 1'000'000'000.0);
+    }
     const std::uint64_t stamp = std::max(m_lastStamp + 1, ns);
     m_lastStamp = stamp;
 
