@@ -1,0 +1,53 @@
+#include "AppInfo.h"
+#include "Brand.h"
+
+#include <QSettings>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace vardel;
+
+namespace {
+
+// Each case: a value stored under "UpdateFeedURL" (none when null) and whether it becomes the feed.
+struct FeedCase {
+    const char* stored;
+    bool accepted;
+};
+
+class UpdateFeed : public ::testing::TestWithParam<FeedCase> { };
+
+} // namespace
+
+TEST_P(UpdateFeed, UserDefaultIsUsedOnlyWhenHttpsOrAFile)
+{
+    const auto file = std::filesystem::path(::testing::TempDir()) / "update-feed.ini";
+    std::filesystem::remove(file);
+    QSettings defaults(QString::fromStdString(file.string()), QSettings::IniFormat);
+    if (GetParam().stored)
+        defaults.setValue("UpdateFeedURL", QString::fromUtf8(GetParam().stored));
+
+    const auto feed = AppInfo::updateFeed(defaults);
+    ASSERT_TRUE(feed);
+    if (GetParam().accepted)
+        EXPECT_EQ(*feed, GetParam().stored);
+    else
+        EXPECT_EQ(*feed, *Brand::updateFeedURL);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, UpdateFeed,
+    ::testing::Values(FeedCase { "https://example.org/brisko/latest.json", true },
+        FeedCase { "file:///srv/feed/latest.json", true }, FeedCase { nullptr, false },
+        FeedCase { "http://example.org/latest.json", false },
+        FeedCase { "ftp://example.org/latest.json", false }, FeedCase { "https://", false },
+        FeedCase { "not a url at all", false }, FeedCase { "", false }));
+
+TEST(AppInfo, IdentityValues)
+{
+    EXPECT_EQ(AppInfo::versionOr0(""), "0");
+    EXPECT_EQ(AppInfo::versionOr0("1.2.3"), "1.2.3");
+    EXPECT_NE(AppInfo::version(), "0") << "the build passes the project version";
+    EXPECT_EQ(AppInfo::keychainService(), AppInfo::id() + ".telegram");
+    EXPECT_EQ(AppInfo::name(), "Brisko");
+}
