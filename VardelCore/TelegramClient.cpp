@@ -1,6 +1,7 @@
 #include "TelegramClient.h"
 
 #include "Error.h"
+#include "LogScrubber.h"
 #include "Multipart.h"
 #include "SendError.h"
 
@@ -35,36 +36,6 @@ namespace {
         if (in.bad())
             throw std::system_error(std::make_error_code(std::errc::io_error), path.filename().string());
         return bytes;
-    }
-
-    void replaceAll(std::string& text, const std::string& from, const std::string& to)
-    {
-        if (from.empty())
-            return;
-        for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-            text.replace(at, from.size(), to);
-    }
-
-    std::string replaced(std::string text, char from, const std::string& to)
-    {
-        replaceAll(text, std::string(1, from), to);
-        return text;
-    }
-
-    std::string encodeAllButAlphanumerics(const std::string& text)
-    {
-        static constexpr char hex[] = "0123456789ABCDEF";
-        std::string out;
-        for (unsigned char c : text) {
-            if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
-                out += static_cast<char>(c);
-            } else {
-                out += '%';
-                out += hex[c >> 4];
-                out += hex[c & 0x0F];
-            }
-        }
-        return out;
     }
 
     bool isLoopbackHost(const std::string& host)
@@ -136,17 +107,6 @@ std::string TelegramClient::endpointFrom(const std::optional<std::string>& userD
     return kDefaultEndpoint;
 }
 
-std::string TelegramClient::scrub(std::string text, const std::string& token)
-{
-    if (token.empty())
-        return text;
-    const std::string mask = "<token>";
-    for (const std::string& form :
-        { token, replaced(token, ':', "%3A"), replaced(token, ':', "%3a"), encodeAllButAlphanumerics(token) })
-        replaceAll(text, form, mask);
-    return text;
-}
-
 void TelegramClient::send(const QueueJob& job)
 {
     switch (job.kind) {
@@ -213,13 +173,13 @@ HTTPPosting::Response TelegramClient::call(const std::string& method,
     try {
         response = m_http->post(built);
     } catch (const std::exception& error) {
-        throw SendError::transient(scrub(error.what(), token));
+        throw SendError::transient(LogScrubber::scrub(error.what(), token));
     }
 
     try {
         check(response.status, response.body);
     } catch (const SendError& error) {
-        const std::string message = scrub(error.message(), token);
+        const std::string message = LogScrubber::scrub(error.message(), token);
         switch (error.kind()) {
         case SendError::Case::permanent:
             throw SendError::permanent(message);

@@ -71,10 +71,6 @@ public:
     // The user's replacement endpoint when it is allowed, else the default.
     static std::string endpointFrom(const std::optional<std::string>& userDefault);
 
-    // Every form of `token` a message can carry (as is, ":" percent-encoded, fully percent-encoded)
-    // replaced by "<token>".
-    static std::string scrub(std::string text, const std::string& token);
-
     const std::string& endpoint() const { return m_endpoint; }
 
 private:
