@@ -98,6 +98,8 @@ void QueueRunner::loop(long generation)
         return;
 
     const AlertQueue::Step step = m_queue.step();
+    // Published before the log line, so whoever sees the line also sees the state it describes.
+    publish();
     double delay = 0;
     switch (step.kind) {
     case AlertQueue::Step::Kind::sent:
@@ -116,7 +118,6 @@ void QueueRunner::loop(long generation)
         delay = 1;
         break;
     }
-    publish();
     // The service's delay is taken as given, but bounded so a wild value cannot park the queue for ever.
     delay = std::clamp(delay, 0.0, kMaxDelay);
     m_work.asyncAfter(delay, [this, generation] { loop(generation); });
