@@ -32,9 +32,21 @@ namespace {
         std::ifstream in(path, std::ios::binary);
         if (!in)
             throw std::system_error(std::make_error_code(std::errc::io_error), path.filename().string());
-        std::string bytes(std::istreambuf_iterator<char>(in), {});
+        // Read in large blocks: a clip is megabytes and a per-character copy would cost tens of ms.
+        std::string bytes;
+        const auto expected = fs::file_size(path, error);
+        std::size_t size = error ? 0 : static_cast<std::size_t>(expected);
+        bytes.resize(size + 1);
+        std::size_t filled = 0;
+        while (in) {
+            if (filled == bytes.size())
+                bytes.resize(bytes.size() * 2);
+            in.read(bytes.data() + filled, static_cast<std::streamsize>(bytes.size() - filled));
+            filled += static_cast<std::size_t>(in.gcount());
+        }
         if (in.bad())
             throw std::system_error(std::make_error_code(std::errc::io_error), path.filename().string());
+        bytes.resize(filled);
         return bytes;
     }
 
