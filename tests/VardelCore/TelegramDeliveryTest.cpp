@@ -10,6 +10,7 @@
 #include "TelegramClient.h"
 
 #include <chrono>
+#include <future>
 #include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
@@ -183,6 +184,36 @@ TEST_F(TelegramDeliveryTest, PosterReturnsAnyStatusAndFailsOnlyInTransport)
     EXPECT_THROW(poster.post(request), Error);
     request.url = "file:///etc/passwd";
     EXPECT_THROW(poster.post(request), Error);
+}
+
+// The fake's long polling, which the chat pairing tests build on: a waiting getUpdates returns as soon as
+// an update is pushed, and an offset confirms what came before it.
+TEST_F(TelegramDeliveryTest, FakeServerLongPollsUpdatesWithOffsets)
+{
+    CurlPoster poster;
+    auto getUpdates = [&](const std::string& form) {
+        HTTPPosting::Request request;
+        request.url = api.endpoint() + "/bot" + api.token() + "/getUpdates";
+        request.headers = { { "Content-Type", "application/x-www-form-urlencoded" } };
+        request.body = form;
+        request.timeout = 10;
+        return nlohmann::json::parse(poster.post(request).body);
+    };
+
+    auto waiting = std::async(std::launch::async, [&] { return getUpdates("offset=0&timeout=5"); });
+    ASSERT_TRUE(api.waitForCalls(1));
+    const auto first = api.pushUpdate({ { "message", { { "text", "/start 123456" } } } });
+    const auto answer = waiting.get();
+    EXPECT_EQ(answer["ok"], true);
+    ASSERT_EQ(answer["result"].size(), 1u);
+    EXPECT_EQ(answer["result"][0]["update_id"], first);
+    EXPECT_EQ(answer["result"][0]["message"]["text"], "/start 123456");
+
+    const auto second = api.pushUpdate({ { "message", { { "text", "oi" } } } });
+    const auto next = getUpdates("offset=" + std::to_string(first + 1) + "&timeout=0");
+    ASSERT_EQ(next["result"].size(), 1u);
+    EXPECT_EQ(next["result"][0]["update_id"], second);
+    EXPECT_TRUE(getUpdates("offset=" + std::to_string(second + 1)).at("result").empty());
 }
 
 } // namespace
