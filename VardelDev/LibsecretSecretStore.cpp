@@ -11,7 +11,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -135,7 +134,7 @@ std::optional<std::string> LibsecretSecretStore::read()
     }
     std::optional<std::string> value;
     std::string problem;
-    if (failure.error || timedOut) {
+    if (failure.error) {
         problem = keyringError(failure.error, timedOut, m_timeoutSeconds).description();
     } else if (items) {
         auto* item = SECRET_ITEM(items->data);

@@ -1,9 +1,9 @@
 #include "Log.h"
 
+#include "Captions.h"
 #include "LogScrubber.h"
 
-#include <cmath>
-#include <ctime>
+#include <cerrno>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -23,17 +23,6 @@ namespace {
     {
         static SecretSlot slot;
         return slot;
-    }
-
-    // Local time with a fixed, locale-free pattern: the digits and separators never change with the language.
-    std::string stamp(double seconds)
-    {
-        std::time_t time = static_cast<std::time_t>(std::floor(seconds));
-        std::tm local {};
-        localtime_r(&time, &local);
-        char text[32];
-        std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-        return std::string(text, length);
     }
 
     bool writeAll(int fd, const std::string& data)
@@ -66,7 +55,7 @@ void Log::info(const std::string& message)
     std::string text = scrub(message);
     ::syslog(LOG_INFO, "Vardel: %s", text.c_str());
     // The stamp is taken now, not when the queue gets to it, so it tells when the caller logged.
-    std::string line = stamp(m_clock->now()) + " " + text + "\n";
+    std::string line = Captions::logStamp(m_clock->now()) + " " + text + "\n";
     m_queue.async([this, line = std::move(line)] { append(line); });
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PowerControl.h"
+
 #include <QDBusConnection>
 
 #include <vector>
@@ -10,18 +12,18 @@ namespace vardel {
 // "handle-lid-switch" (mode "block"), each held as the file descriptor logind hands out, and released
 // together by closing them. A lock logind refuses is skipped. Main thread only; each call waits for logind
 // at most `timeoutMs`. The bus is injected so tests can use a private one.
-class PowerGuard final {
+class PowerGuard final : public PowerControl {
 public:
     explicit PowerGuard(QDBusConnection systemBus = QDBusConnection::systemBus(), int timeoutMs = 1000);
-    ~PowerGuard();
+    ~PowerGuard() override;
 
     PowerGuard(const PowerGuard&) = delete;
     PowerGuard& operator=(const PowerGuard&) = delete;
 
     // Takes the locks unless some are already held.
-    void preventSleep();
+    void preventSleep() override;
     // Releases every held lock.
-    void allowSleep();
+    void allowSleep() override;
 
     // At least one lock is held.
     bool held() const { return !m_locks.empty(); }

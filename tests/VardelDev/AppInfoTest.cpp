@@ -4,6 +4,8 @@
 #include <QSettings>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 
 using namespace vardel;
@@ -12,9 +14,12 @@ namespace {
 
 // Each case: a value stored under "UpdateFeedURL" (none when null) and whether it becomes the feed.
 struct FeedCase {
+    const char* name;
     const char* stored;
     bool accepted;
 };
+
+void PrintTo(const FeedCase& feed, std::ostream* out) { *out << (feed.stored ? feed.stored : "(unset)"); }
 
 class UpdateFeed : public ::testing::TestWithParam<FeedCase> { };
 
@@ -22,7 +27,8 @@ class UpdateFeed : public ::testing::TestWithParam<FeedCase> { };
 
 TEST_P(UpdateFeed, UserDefaultIsUsedOnlyWhenHttpsOrAFile)
 {
-    const auto file = std::filesystem::path(::testing::TempDir()) / "update-feed.ini";
+    const auto file
+        = std::filesystem::path(::testing::TempDir()) / ("update-feed.ini-" + std::to_string(::getpid()));
     std::filesystem::remove(file);
     QSettings defaults(QString::fromStdString(file.string()), QSettings::IniFormat);
     if (GetParam().stored)
@@ -37,11 +43,12 @@ TEST_P(UpdateFeed, UserDefaultIsUsedOnlyWhenHttpsOrAFile)
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, UpdateFeed,
-    ::testing::Values(FeedCase { "https://example.org/brisko/latest.json", true },
-        FeedCase { "file:///srv/feed/latest.json", true }, FeedCase { nullptr, false },
-        FeedCase { "http://example.org/latest.json", false },
-        FeedCase { "ftp://example.org/latest.json", false }, FeedCase { "https://", false },
-        FeedCase { "not a url at all", false }, FeedCase { "", false }));
+    ::testing::Values(FeedCase { "https", "https://example.org/brisko/latest.json", true },
+        FeedCase { "file", "file:///srv/feed/latest.json", true }, FeedCase { "unset", nullptr, false },
+        FeedCase { "http", "http://example.org/latest.json", false },
+        FeedCase { "ftp", "ftp://example.org/latest.json", false }, FeedCase { "noHost", "https://", false },
+        FeedCase { "garbage", "not a url at all", false }, FeedCase { "empty", "", false }),
+    [](const auto& feedCase) { return std::string(feedCase.param.name); });
 
 TEST(AppInfo, IdentityValues)
 {

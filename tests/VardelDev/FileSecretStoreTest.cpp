@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <fstream>
 #include <sys/stat.h>
 #include <system_error>
@@ -26,7 +28,7 @@ protected:
     }
     void TearDown() override { fs::remove_all(m_root); }
 
-    fs::path m_root = fs::path(::testing::TempDir()) / "file-secret-store";
+    fs::path m_root = fs::path(::testing::TempDir()) / ("file-secret-store-" + std::to_string(::getpid()));
     fs::path m_folder = m_root / "secrets";
 };
 

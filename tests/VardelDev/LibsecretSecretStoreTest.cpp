@@ -4,6 +4,7 @@
 #include <libsecret/secret.h>
 
 #include "Error.h"
+#include "FileSecretStore.h"
 #include "LibsecretSecretStore.h"
 #include "Log.h"
 #include "Paths.h"
@@ -96,31 +97,26 @@ protected:
         return LibsecretSecretStore("app.brisko.Brisko.telegram", account, kLabel, &m_log, timeout);
     }
 
-    fs::path m_data = fs::path(::testing::TempDir()) / "keyring-data";
+    fs::path m_data = fs::path(::testing::TempDir()) / ("keyring-data-" + std::to_string(::getpid()));
     Paths m_paths { m_data };
     Log m_log { m_paths.logs() };
 };
 
-void storesReadsAndReplacesOneLabelledItem(InsideKeyring& fixture, LibsecretSecretStore first,
-    LibsecretSecretStore second, LibsecretSecretStore otherAccount)
-{
-    (void)fixture;
-    EXPECT_FALSE(first.read()) << "a fresh keyring holds no token";
-    first.write("123456:first");
-    EXPECT_EQ(second.read(), "123456:first") << "a second store (a later run) finds the item";
-    second.write("123456:second-ção");
-    EXPECT_EQ(first.read(), "123456:second-ção");
-    EXPECT_FALSE(otherAccount.read());
-
-    const auto labels = labelsOf("app.brisko.Brisko.telegram", "telegram-bot");
-    ASSERT_EQ(labels.size(), 1u) << "writing again replaces the item";
-    EXPECT_EQ(labels.front(), kLabel);
-}
-
 class StoresReadsAndReplaces : public InsideKeyring {
     void TestBody() override
     {
-        storesReadsAndReplacesOneLabelledItem(*this, store(), store(), store("someone-else"));
+        auto first = store();
+        EXPECT_FALSE(first.read()) << "a fresh keyring holds no token";
+        first.write("123456:first");
+        auto later = store();
+        EXPECT_EQ(later.read(), "123456:first") << "a later run finds the item";
+        later.write("123456:second-ção");
+        EXPECT_EQ(first.read(), "123456:second-ção");
+        EXPECT_FALSE(store("someone-else").read());
+
+        const auto labels = labelsOf("app.brisko.Brisko.telegram", "telegram-bot");
+        ASSERT_EQ(labels.size(), 1u) << "writing again replaces the item";
+        EXPECT_EQ(labels.front(), kLabel);
     }
 };
 
@@ -161,6 +157,25 @@ class LockedKeyringIsAnErrorNotAFallback : public InsideKeyring {
     }
 };
 
+// Run on a session bus that offers no Secret Service at all (nothing activatable).
+class FallsBackToAPrivateFileWithoutSecretService : public InsideKeyring {
+    void TestBody() override
+    {
+        EXPECT_FALSE(LibsecretSecretStore::serviceAvailable());
+        auto chosen = LibsecretSecretStore::forBotToken(m_paths, m_log);
+        auto* file = dynamic_cast<FileSecretStore*>(chosen.get());
+        ASSERT_NE(file, nullptr);
+        chosen->write("654321:kept-in-a-file");
+        EXPECT_EQ(file->file().parent_path(), m_paths.secrets());
+        EXPECT_EQ(fs::status(file->file()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(fs::status(m_paths.secrets()).permissions(), fs::perms::owner_all);
+        m_log.flush();
+        const std::string log = readFile(m_paths.logFile());
+        EXPECT_NE(log.find("chaveiro: a sessão não oferece Secret Service"), std::string::npos) << log;
+        EXPECT_EQ(log.find("kept-in-a-file"), std::string::npos);
+    }
+};
+
 template <typename Case> void registerInside(const char* name)
 {
     ::testing::RegisterTest("InsideKeyring", name, nullptr, nullptr, __FILE__, __LINE__,
@@ -173,6 +188,8 @@ const bool kRegistered = [] {
     registerInside<StoresReadsAndReplaces>("StoresReadsAndReplaces");
     registerInside<ChoosesTheKeyringOverTheFile>("ChoosesTheKeyringOverTheFile");
     registerInside<LockedKeyringIsAnErrorNotAFallback>("LockedKeyringIsAnErrorNotAFallback");
+    registerInside<FallsBackToAPrivateFileWithoutSecretService>(
+        "FallsBackToAPrivateFileWithoutSecretService");
     return true;
 }();
 
@@ -181,21 +198,38 @@ struct RunResult {
     std::string output;
 };
 
-// Runs `filter` of this binary inside a new session bus with an unlocked keyring in a scratch home.
-RunResult runInsidePrivateKeyring(const std::string& filter)
+// A session bus configuration with no service folders: nothing can be activated on it.
+constexpr const char* kBareBus
+    = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:tmpdir=/tmp</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/></policy>
+</busconfig>
+)";
+
+// Runs `filter` of this binary inside a new session bus in a scratch home: with a fresh unlocked GNOME
+// Keyring, or (`withKeyring` false) on a bare bus where no Secret Service exists.
+RunResult runInsidePrivateSession(const std::string& filter, bool withKeyring = true)
 {
     char scratchTemplate[] = "/tmp/vardel-keyring-XXXXXX";
     const fs::path scratch = ::mkdtemp(scratchTemplate);
     fs::create_directories(scratch / "home");
     fs::create_directories(scratch / "run");
     fs::permissions(scratch / "run", fs::perms::owner_all);
+    std::ofstream(scratch / "bare.conf") << kBareBus;
     const std::string self = fs::read_symlink("/proc/self/exe");
+    const std::string start = withKeyring ? "dbus-run-session -- sh -c 'printf pw | gnome-keyring-daemon "
+                                            "--unlock --components=secrets >/dev/null && "
+                                            "exec \"$0\" --gtest_filter=\"$1\"' "
+                                          : "dbus-run-session --config-file='"
+            + (scratch / "bare.conf").string() + "' -- sh -c " + "'exec \"$0\" --gtest_filter=\"$1\"' ";
     const std::string command = "cd '" + scratch.string() + "' && env HOME='" + (scratch / "home").string()
         + "' XDG_DATA_HOME='" + (scratch / "home/data").string() + "' XDG_RUNTIME_DIR='"
-        + (scratch / "run").string() + "' " + kInsideVariable + "=1 timeout 120 dbus-run-session -- sh -c "
-        + "'printf pw | gnome-keyring-daemon --unlock --components=secrets >/dev/null && exec \"$0\" "
-          "--gtest_filter=\"$1\"' '"
-        + self + "' '" + filter + "' 2>&1";
+        + (scratch / "run").string() + "' " + kInsideVariable + "=1 timeout 120 " + start + "'" + self + "' '"
+        + filter + "' 2>&1";
     RunResult result;
     if (FILE* pipe = ::popen(command.c_str(), "r")) {
         std::array<char, 4096> buffer {};
@@ -231,14 +265,21 @@ protected:
 
 TEST_F(LibsecretSecretStoreTest, StoresAndChoosesAPrivateGnomeKeyring)
 {
-    auto run = runInsidePrivateKeyring("InsideKeyring.*:-InsideKeyring.Locked*");
+    auto run = runInsidePrivateSession("InsideKeyring.Stores*:InsideKeyring.Chooses*");
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(passedCount(run.output), 2) << run.output;
 }
 
 TEST_F(LibsecretSecretStoreTest, LockedKeyringFailsWithinTheTimeOut)
 {
-    auto run = runInsidePrivateKeyring("InsideKeyring.Locked*");
+    auto run = runInsidePrivateSession("InsideKeyring.Locked*");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(passedCount(run.output), 1) << run.output;
+}
+
+TEST_F(LibsecretSecretStoreTest, SessionWithoutSecretServiceUsesThePrivateFile)
+{
+    auto run = runInsidePrivateSession("InsideKeyring.FallsBack*", false);
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(passedCount(run.output), 1) << run.output;
 }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -54,7 +56,7 @@ TEST(Paths, StandardFolderFollowsXdgDataHomeAndFallsBackToHome)
 
 TEST(Paths, PrepareCreatesEveryFolderPrivateAndKeepsExistingOnes)
 {
-    const fs::path root = fs::path(::testing::TempDir()) / "paths-prepare";
+    const fs::path root = fs::path(::testing::TempDir()) / ("paths-prepare-" + std::to_string(::getpid()));
     fs::remove_all(root);
     const mode_t oldMask = ::umask(022);
     Paths paths(root / "nested" / "data");
@@ -72,25 +74,5 @@ TEST(Paths, PrepareCreatesEveryFolderPrivateAndKeepsExistingOnes)
     EXPECT_TRUE(fs::is_directory(paths.events() / "2026-01-02"));
     EXPECT_EQ(paths.config(), paths.data() / "config.json");
     EXPECT_EQ(paths.appState(), paths.data() / "run" / "app-state.json");
-    fs::remove_all(root);
-}
-
-TEST(Paths, PrepareAttemptsEachFolderWhenOneCannotBeMade)
-{
-    const fs::path root = fs::path(::testing::TempDir()) / "paths-blocked";
-    fs::remove_all(root);
-    Paths paths(root);
-    fs::create_directories(root);
-    // A plain file where "outbox" belongs blocks outbox and outbox/failed, but not the rest.
-    {
-        std::FILE* blocker = std::fopen(paths.outbox().c_str(), "w");
-        std::fclose(blocker);
-    }
-
-    paths.prepare();
-
-    EXPECT_FALSE(fs::is_directory(paths.outbox()));
-    EXPECT_TRUE(fs::is_directory(paths.logs()));
-    EXPECT_TRUE(fs::is_directory(paths.clipsTmp()));
     fs::remove_all(root);
 }

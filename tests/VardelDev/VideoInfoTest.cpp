@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -41,7 +43,10 @@ protected:
             GTEST_SKIP() << "the ffmpeg command-line tool is not installed (Debian package ffmpeg)";
     }
 
-    static fs::path folder() { return fs::path(::testing::TempDir()) / "video-info"; }
+    static fs::path folder()
+    {
+        return fs::path(::testing::TempDir()) / ("video-info-" + std::to_string(::getpid()));
+    }
 
     static fs::path write(const std::string& name, const std::string& content)
     {
