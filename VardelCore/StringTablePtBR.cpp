@@ -1,0 +1,100 @@
+#include "StringTable.h"
+
+namespace vardel {
+
+namespace {
+
+    // Brazilian Portuguese texts, in table order.
+    constexpr TextRow kRows[] = {
+        { K::stateA11y, "Estado: %@ %@" },
+        { K::stProblem, "Atenção." },
+        { K::stOff, "Desprotegido." },
+        { K::stOffSub, "A câmera está desligada. Nada é gravado nem enviado." },
+        { K::stPreview, "Ajustando a câmera." },
+        { K::stPreviewSub, "Só a prévia está ligada. Nada é gravado nem enviado." },
+        { K::stStarting, "Iniciando…" },
+        { K::stStartingSub, "Abrindo a câmera e ajustando a imagem." },
+        { K::stPerson, "Pessoa detectada." },
+        { K::stAtTime, "Às %@. A proteção continua ligada." },
+        { K::stMotion, "Movimento detectado." },
+        { K::stMotionUnconfirmedSub, "Sem pessoa confirmada, às %@. A proteção continua ligada." },
+        { K::stProtected, "Protegido." },
+        { K::stWatchArea, "Vigiando a área escolhida desde %@." },
+        { K::stWatchFull, "Vigiando a imagem inteira desde %@." },
+        { K::stWatchAreaNow, "Vigiando a área escolhida." },
+        { K::stWatchFullNow, "Vigiando a imagem inteira." },
+        { K::failInterrupted, "Câmera interrompida por outro app desde %@" },
+        { K::failNoImage, "Câmera sem imagem desde %@ (acesso negado ou câmera ocupada?)" },
+        { K::tgStarted, "%@: proteção ligada · %@" },
+        { K::tgStopped, "%@: proteção desligada · %@" },
+        { K::tgCameraBack, "%@: a câmera voltou · %@" },
+        { K::tgAttention, "%@: atenção · %@" },
+        { K::tgPhotoPerson, "Pessoa detectada · %@" },
+        { K::tgPhotoMotion, "Movimento detectado · %@" },
+        { K::tgPhotoUnconfirmed, "Movimento sem pessoa confirmada · %@" },
+        { K::tgNoPhoto, "(sem foto disponível)" },
+        { K::tgVideo, "Vídeo · %@" },
+        { K::tgVideoFailed, "O vídeo das %@ não pôde ser salvo. A foto está no seu Mac." },
+        { K::tgTest, "%@: alerta de teste · %@. Seus alertas vão chegar aqui." },
+        { K::ctxQueued, "%@ na fila" },
+        { K::ctxTgTo, "Telegram: %@" },
+        { K::fmtWaiting, "Outro app mudou a câmera para %@; tentando voltar ao 16:9. A proteção continua." },
+        { K::fmtGaveUp, "Mantendo %@: o 16:9 não pôde ser recuperado. A proteção continua." },
+        { K::fmtRecovered,
+            "Câmera de volta ao 16:9. Se outro app (como o Zoom) ainda usa a câmera, ele também recebe "
+            "16:9." },
+        { K::ntAreaInvalid, "Área fora da imagem ou muito pequena. Arraste de novo." },
+        { K::ntAreaSaved, "Área salva." },
+        { K::ntSaveFailed, "Não salvou: %@" },
+        { K::ntSensitivitySaved, "Sensibilidade salva." },
+        { K::ntModePerson, "Alertas só quando uma pessoa for vista na área." },
+        { K::ntModeMotion, "Alertas para qualquer movimento na área." },
+        { K::ntNoCameraPermission,
+            "Sem acesso à câmera. Ative o %@ em Ajustes do Sistema › Privacidade e Segurança › Câmera." },
+        { K::ntNotStarted, "Não iniciou: %@" },
+        { K::blockNoTelegram, "o Telegram ainda não foi configurado." },
+        { K::testOK, "Teste enviado para %@." },
+        { K::testFail, "Falhou: %@" },
+        { K::notConfirmed, "não confirmado" },
+        { K::mnQuit, "Sair do %@" },
+        { K::mnPending, "Envios pendentes: %@" },
+        { K::mnOpenWindow, "Abrir janela do %@" },
+        { K::upAvailable, "Nova versão %@ disponível" },
+        { K::upDownload, "Baixar a versão %@…" },
+        { K::upCheck, "Procurar atualizações…" },
+        { K::upLatest, "Você já tem a versão mais recente (%@)." },
+        { K::upFailed, "Não foi possível procurar atualizações. Tente mais tarde." },
+        { K::upAbout, "Sobre o %@" },
+        { K::upLater, "Depois" },
+        { K::tgCamDisconnected, "%@: câmera desconectada, proteção pausada · %@" },
+        { K::tgCamReconnected, "%@: câmera reconectada, proteção retomada · %@" },
+        { K::failCamDisconnected, "Câmera desconectada. A proteção volta quando ela voltar." },
+        { K::obTgTaken, "Se o BotFather disser que já existe, acrescente números, como %@." },
+        { K::tgPaired, "✅ Conectado ao %@. Os alertas vão chegar aqui." },
+        { K::tgBotDescription,
+            "Envio os alertas do %@ no seu Mac: uma foto e um vídeo curto quando aparece uma pessoa. Só o "
+            "chat confirmado no app recebe." },
+        { K::tgBotShort, "Alertas do %@ no seu Mac." },
+        { K::obKeyOK, "Bot encontrado: @%@ · a chave fica nas Chaves do seu Mac" },
+        { K::obKeyBad,
+            "Isso não parece uma chave do BotFather. Copie a mensagem inteira que ele mandou e cole de "
+            "novo." },
+        { K::obKeyRejected, "O Telegram não aceitou essa chave. Copie de novo do BotFather." },
+        { K::obKeyOffline, "Não deu para falar com o Telegram. Verifique a internet e tente de novo." },
+        { K::obTgConnected, "Conectado a @%@" },
+        { K::obConfOpen, "Abrir @%@ no Telegram" },
+        { K::obConfAlt, "Sem botão? Envie este código ao bot: %@" },
+        { K::obConfExpired, "O link expirou. Gere outro." },
+        { K::obConfTrouble,
+            "Não funcionou? Confira se tocou o botão no chat com @%@, não no BotFather, e se os dois "
+            "aparelhos estão online." },
+        { K::obPrivateChat, "chat privado" },
+        { K::obConfCurrent, "Alertas vão para %@" },
+        { K::obTestSent, "Enviado para %@. Confira o celular." },
+    };
+
+} // namespace
+
+std::span<const TextRow> portugueseTextRows() { return kRows; }
+
+} // namespace vardel
