@@ -1,7 +1,5 @@
 #include "L.h"
 
-#include "StringTable.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -61,22 +59,6 @@ namespace {
         EXPECT_EQ(L::format("%", args), "%");
         EXPECT_EQ(L::format("", args), "");
         EXPECT_EQ(L::format("%@ and %@ and %@", args), "A and B and ");
-    }
-
-    TEST(StringTableTest, AMissingTextFallsBackToEnglishThenToTheKeyName)
-    {
-        const TextRow english[] = { { K::stOff, "Unprotected." } };
-        const TextRow portuguese[] = { { K::stProblem, "Atenção." } };
-        StringTable table(english, portuguese, {});
-
-        EXPECT_EQ(table.text(K::stProblem, AppLanguage::ptBR), "Atenção.");
-        EXPECT_EQ(table.text(K::stOff, AppLanguage::ptBR), "Unprotected.");
-        EXPECT_EQ(table.text(K::stOff, AppLanguage::es), "Unprotected.");
-        EXPECT_EQ(table.text(K::stProblem, AppLanguage::en), "stProblem");
-        EXPECT_EQ(table.text(K::obNotNow, AppLanguage::es), "obNotNow");
-        EXPECT_FALSE(table.exactText(K::stOff, AppLanguage::ptBR).has_value());
-        EXPECT_EQ(table.all(AppLanguage::ptBR), (std::map<K, std::string> { { K::stProblem, "Atenção." } }));
-        EXPECT_TRUE(table.all(AppLanguage::es).empty());
     }
 
     TEST(KeyTest, RawValueIsTheCaseName)
