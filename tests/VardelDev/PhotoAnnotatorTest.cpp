@@ -180,7 +180,10 @@ INSTANTIATE_TEST_SUITE_P(Sizes, PhotoAnnotatorScale,
     testing::Values(ScaleCase { 1920, 1080, 5.0, 22.0 },
         ScaleCase { 1280, 720, 5.0 * 1280 / 1920, 22.0 * 1280 / 1920 },
         // 5·s would be 1.67 px here: the frame keeps its 3 px minimum.
-        ScaleCase { 640, 360, 3.0, 22.0 / 3 }));
+        ScaleCase { 640, 360, 3.0, 22.0 / 3 }),
+    [](const testing::TestParamInfo<ScaleCase>& param) {
+        return std::to_string(param.param.width) + "x" + std::to_string(param.param.height);
+    });
 
 TEST(PhotoAnnotator, StampOverlayIsTransparentButForTheCapsule)
 {
