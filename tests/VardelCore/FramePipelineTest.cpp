@@ -9,17 +9,6 @@
 using namespace vardel;
 using namespace vardel::test;
 
-TEST(FrameFormatGuard, ReportsFirstSameAndChangedSizes)
-{
-    FrameFormatGuard guard;
-    EXPECT_DOUBLE_EQ(guard.aspect(), 16.0 / 9.0);
-    EXPECT_EQ(guard.observe(1280, 720), FrameFormatGuard::Change::first);
-    EXPECT_EQ(guard.observe(1280, 720), FrameFormatGuard::Change::same);
-    EXPECT_EQ(guard.observe(1280, 960), FrameFormatGuard::Change::changed);
-    EXPECT_DOUBLE_EQ(guard.aspect(), 4.0 / 3.0);
-    EXPECT_EQ(guard.observe(1280, 720), FrameFormatGuard::Change::changed);
-}
-
 namespace {
 
 // Offsets below are binary fractions, so that every time difference is exact.
@@ -52,52 +41,43 @@ protected:
 
 } // namespace
 
-TEST_F(FramePipelineTest, FirstFrameStartsSettlingWithoutEventOrFormatChange)
-{
-    const auto result = frame(flatThumbnail(255), 0);
-    EXPECT_FALSE(result.level.has_value());
-    EXPECT_FALSE(result.event());
-    EXPECT_FALSE(result.formatChanged);
-    EXPECT_TRUE(pipeline.isSettling());
-}
+namespace {
 
-TEST_F(FramePipelineTest, ASteadyPictureEndsSettlingAfterThreeSecondsWithOneQuietSecond)
+struct SettleCase {
+    const char* name;
+    int movingEighths; // frames (1/8 s apart) that alternate dark and bright before the picture holds still
+    double endsAt;
+};
+
+class FramePipelineSettling : public FramePipelineTest, public ::testing::WithParamInterface<SettleCase> { };
+
+} // namespace
+
+TEST_P(FramePipelineSettling, EndsAfterThreeSecondsWithAQuietSecondOrAfterTen)
 {
-    for (int eighth = 0; eighth < 24; ++eighth)
-        frame(flatThumbnail(100), eighth / 8.0);
-    EXPECT_TRUE(pipeline.isSettling());
-    frame(flatThumbnail(100), 3.0);
-    EXPECT_FALSE(pipeline.isSettling());
+    pipeline.setMode(DetectionMode::motion);
+    const int lastEighth = static_cast<int>(GetParam().endsAt * 8);
+    for (int eighth = 0; eighth <= lastEighth; ++eighth) {
+        const bool moving = eighth < GetParam().movingEighths;
+        const auto result = frame(flatThumbnail(moving ? (eighth % 2 ? 50 : 200) : 100), eighth / 8.0);
+        if (eighth == 0) {
+            // The first frame seeds: no level, no format change, whatever it shows.
+            EXPECT_FALSE(result.level.has_value());
+            EXPECT_FALSE(result.formatChanged);
+        } else if (moving) {
+            ASSERT_EQ(result.level, 1.0) << "each level compares two consecutive frames";
+        }
+        ASSERT_FALSE(result.event()) << eighth;
+        ASSERT_EQ(pipeline.isSettling(), eighth < lastEighth) << eighth;
+    }
     EXPECT_EQ(pipeline.policy().suppressedUntil, EventPolicy::kNever);
 }
 
-TEST_F(FramePipelineTest, QuietMustLastASecondEvenAfterTheMinimum)
-{
-    pipeline.setMode(DetectionMode::motion);
-    for (int eighth = 0; eighth <= 24; ++eighth)
-        frame(eighth % 2 ? flatThumbnail(50) : flatThumbnail(200), eighth / 8.0);
-    // Still from 3.125 on: that frame still differs from the last moving one, so quiet starts at 3.25.
-    for (int eighth = 25; eighth < 34; ++eighth)
-        frame(flatThumbnail(100), eighth / 8.0);
-    EXPECT_TRUE(pipeline.isSettling());
-    frame(flatThumbnail(100), 4.25);
-    EXPECT_FALSE(pipeline.isSettling());
-}
-
-TEST_F(FramePipelineTest, ConstantMovementEndsSettlingAfterTenSecondsWithoutAnyEvent)
-{
-    pipeline.setMode(DetectionMode::motion);
-    for (int eighth = 0; eighth < 80; ++eighth) {
-        const auto result = frame(eighth % 2 ? flatThumbnail(50) : flatThumbnail(200), eighth / 8.0);
-        ASSERT_FALSE(result.event()) << eighth;
-        if (eighth > 0) {
-            ASSERT_EQ(result.level, 1.0) << "each level compares two consecutive frames";
-        }
-    }
-    EXPECT_TRUE(pipeline.isSettling());
-    frame(flatThumbnail(50), 10.0);
-    EXPECT_FALSE(pipeline.isSettling());
-}
+INSTANTIATE_TEST_SUITE_P(Pictures, FramePipelineSettling,
+    ::testing::Values(SettleCase { "steady", 0, 3.0 },
+        // Still from 3.125, but that frame still differs from the last moving one: quiet from 3.25.
+        SettleCase { "movingForThreeSeconds", 25, 4.25 }, SettleCase { "movingThroughout", 1000, 10.0 }),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(FramePipelineTest, AFormatChangeRestartsSettlingAndMapsTheAreaForTheNewAspect)
 {
@@ -115,15 +95,6 @@ TEST_F(FramePipelineTest, AFormatChangeRestartsSettlingAndMapsTheAreaForTheNewAs
     for (int i = 1; i <= 5; ++i)
         EXPECT_FALSE(frame(bandThumbnail(i), 4 + i * 0.1, 640, 480).event());
     EXPECT_FALSE(frame(flatThumbnail(100), 5, 640, 480).formatChanged);
-}
-
-TEST_F(FramePipelineTest, CameraStartForgetsTheFormatSoTheNextFrameSettlesAgain)
-{
-    settle();
-    pipeline.cameraDidStart();
-    const auto result = frame(flatThumbnail(100), 10);
-    EXPECT_FALSE(result.formatChanged);
-    EXPECT_TRUE(pipeline.isSettling());
 }
 
 TEST_F(FramePipelineTest, RejectsAThumbnailOfTheWrongSizeWithoutChangingState)
@@ -213,18 +184,6 @@ TEST_F(FramePipelinePersonTest, APersonInTheAreaIsConfirmedOnTheFrameThatOpensTh
     EXPECT_EQ(pipeline.policy().lastEvent, kStart + kOpen);
 }
 
-TEST_F(FramePipelinePersonTest, APersonOutsideTheWatchedAreaIsNotConfirmed)
-{
-    pipeline.setReferenceROI({ 0.5, 0, 0.5, 1 });
-    settle(10); // a new area drops the background
-    boxes = { { 0.1, 0.3, 0.2, 0.3, 0.9, false } };
-    frame(bandThumbnail(0), 13.25);
-    frame(bandThumbnail(1), 13.5);
-    EXPECT_FALSE(frame(bandThumbnail(2), 13.75).event());
-    EXPECT_EQ(peopleCalls, 1);
-    EXPECT_TRUE(pipeline.gate().isOpen());
-}
-
 namespace {
 
 struct PersistCase {
@@ -285,13 +244,4 @@ TEST_F(FramePipelinePersonTest, DisarmingOrChangingModeClosesTheCandidateButTheS
     EXPECT_FALSE(frame(bandThumbnail(8), 70.75).event());
     EXPECT_FALSE(pipeline.gate().isOpen());
     EXPECT_EQ(peopleCalls, calls);
-}
-
-TEST_F(FramePipelineTest, AnAreaDrawnOnA4By3FrameIsStoredInReferenceCoordinates)
-{
-    frame(flatThumbnail(100), 0, 640, 480);
-    const ROI stored = pipeline.setROIFromCurrentFrame({ 0, 0.125, 1, 0.75 });
-    EXPECT_NEAR(stored.y, 0, 1e-12);
-    EXPECT_NEAR(stored.h, 1, 1e-12);
-    EXPECT_EQ(pipeline.referenceROI(), stored);
 }
