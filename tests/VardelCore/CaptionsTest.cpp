@@ -112,13 +112,13 @@ namespace {
             "Motion, no person confirmed · 2:05" + kNNBSP + "PM");
         EXPECT_EQ(Captions::clip(kEvent, "UTC"), "Video · 2:05" + kNNBSP + "PM");
         EXPECT_EQ(Captions::clipFailed(kEvent, "UTC"),
-            "The video from 2:05" + kNNBSP + "PM couldn't be saved. The photo is on your Mac.");
+            "The video from 2:05" + kNNBSP + "PM couldn't be saved. The photo is on your computer.");
 
         L::setLanguage(AppLanguage::ptBR);
         EXPECT_EQ(Captions::alert(EventKind::person, kEvent, "UTC"), "Pessoa detectada · 14:05");
         EXPECT_EQ(Captions::clip(kEvent, "UTC"), "Vídeo · 14:05");
         EXPECT_EQ(Captions::clipFailed(kEvent, "UTC"),
-            "O vídeo das 14:05 não pôde ser salvo. A foto está no seu Mac.");
+            "O vídeo das 14:05 não pôde ser salvo. A foto está no seu computador.");
         // A caption built before the switch keeps its language and hour cycle.
         EXPECT_EQ(english, "Person detected · 2:05" + kNNBSP + "PM");
 
