@@ -89,7 +89,6 @@ TEST_F(FramePipelineTest, AFormatChangeRestartsSettlingAndMapsTheAreaForTheNewAs
     EXPECT_TRUE(pipeline.isSettling());
     EXPECT_EQ(pipeline.currentROI(), (ROI { 0, 0.125, 1, 0.75 }));
     EXPECT_EQ(pipeline.detector().roi(), pipeline.currentROI());
-    EXPECT_EQ(pipeline.referenceROI(), ROI::full());
 
     // Movement right after the change raises nothing while the picture settles.
     for (int i = 1; i <= 5; ++i)
@@ -104,9 +103,7 @@ TEST_F(FramePipelineTest, RejectsAThumbnailOfTheWrongSizeWithoutChangingState)
     const auto guard = pipeline.format();
     const auto policy = pipeline.policy();
     const bool hadBackground = pipeline.detector().hasBackground();
-    const std::vector<std::uint8_t> shortThumb(5183, 0);
-    EXPECT_THROW(frame(shortThumb, 4, 640, 480), std::invalid_argument);
-    EXPECT_THROW(frame(std::vector<std::uint8_t>(5185, 0), 4, 640, 480), std::invalid_argument);
+    EXPECT_THROW(frame(std::vector<std::uint8_t>(5183, 0), 4, 640, 480), std::invalid_argument);
     EXPECT_THROW(frame(flatThumbnail(100), 4, 0, 480), std::invalid_argument);
     EXPECT_EQ(pipeline.format(), guard);
     EXPECT_EQ(pipeline.policy(), policy);
@@ -126,9 +123,6 @@ TEST_F(FramePipelineTest, MotionModeRaisesOnTheThirdMovingFrameAndNeverAsksForPe
     const auto third = frame(bandThumbnail(2), 3.3);
     EXPECT_EQ(third.kind, EventKind::motion);
     EXPECT_TRUE(third.people.empty());
-    // Cool-down: further movement raises nothing for a minute.
-    for (int i = 3; i < 20; ++i)
-        EXPECT_FALSE(frame(bandThumbnail(i), 3.3 + i * 0.1).event());
     EXPECT_EQ(peopleCalls, 0);
 }
 
