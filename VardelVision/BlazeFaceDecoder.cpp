@@ -41,11 +41,13 @@ BlazeFaceDecoder::BlazeFaceDecoder(float minScore, float overlap)
     for (int row = 0; row < kFineCells; ++row)
         for (int col = 0; col < kFineCells; ++col)
             for (int a = 0; a < kFineAnchors; ++a)
-                m_anchors.emplace_back((col + 0.5f) / kFineCells, (row + 0.5f) / kFineCells);
+                m_anchors.emplace_back((static_cast<float>(col) + 0.5f) / kFineCells,
+                    (static_cast<float>(row) + 0.5f) / kFineCells);
     for (int row = 0; row < kCoarseCells; ++row)
         for (int col = 0; col < kCoarseCells; ++col)
             for (int a = 0; a < kCoarseAnchors; ++a)
-                m_anchors.emplace_back((col + 0.5f) / kCoarseCells, (row + 0.5f) / kCoarseCells);
+                m_anchors.emplace_back((static_cast<float>(col) + 0.5f) / kCoarseCells,
+                    (static_cast<float>(row) + 0.5f) / kCoarseCells);
 }
 
 std::vector<BlazeFaceDecoder::Face> BlazeFaceDecoder::decode(const std::vector<cv::Mat>& outputs) const
@@ -71,7 +73,7 @@ std::vector<BlazeFaceDecoder::Face> BlazeFaceDecoder::decode(const std::vector<c
     std::copy_n(coarseScores->ptr<float>(), kAnchorCount - kFineCount, scores.begin() + kFineCount);
     std::copy_n(fineBoxes->ptr<float>(), kFineCount * kValuesPerAnchor, regressors.begin());
     std::copy_n(coarseBoxes->ptr<float>(), (kAnchorCount - kFineCount) * kValuesPerAnchor,
-        regressors.begin() + kFineCount * kValuesPerAnchor);
+        regressors.begin() + static_cast<std::ptrdiff_t>(kFineCount) * kValuesPerAnchor);
     return decode(scores.data(), regressors.data());
 }
 

@@ -27,7 +27,7 @@ namespace {
         for (int b = 0; b < NanoDetDecoder::kBins; ++b) {
             const float e = std::exp(logits[b] - top);
             sum += e;
-            weighted += e * b;
+            weighted += e * static_cast<float>(b);
         }
         return weighted / sum;
     }
@@ -57,19 +57,22 @@ std::vector<NanoDetDecoder::Detection> NanoDetDecoder::decode(const std::vector<
         }
         CV_Assert(classes && sides && colsOf(*classes) > kPerson);
         const int classCount = colsOf(*classes);
-        const float* classData = classes->ptr<float>();
-        const float* sideData = sides->ptr<float>();
+        const auto* classData = classes->ptr<float>();
+        const auto* sideData = sides->ptr<float>();
         for (int i = 0; i < cells; ++i) {
             const float score = classData[static_cast<std::size_t>(i) * classCount + kPerson];
             if (!(score >= m_minScore))
                 continue;
-            const float cx = (i % cols + 0.5f) * stride;
-            const float cy = (i / cols + 0.5f) * stride;
-            const float* d = sideData + static_cast<std::size_t>(i) * 4 * kBins;
-            const float left = cx - expectedBin(d) * stride;
-            const float top = cy - expectedBin(d + kBins) * stride;
-            const float right = cx + expectedBin(d + 2 * kBins) * stride;
-            const float bottom = cy + expectedBin(d + 3 * kBins) * stride;
+            const auto step = static_cast<float>(stride);
+            const int row = i / cols;
+            const int col = i % cols;
+            const float cx = (static_cast<float>(col) + 0.5f) * step;
+            const float cy = (static_cast<float>(row) + 0.5f) * step;
+            const float* d = sideData + static_cast<std::ptrdiff_t>(i) * 4 * kBins;
+            const float left = cx - expectedBin(d) * step;
+            const float top = cy - expectedBin(d + kBins) * step;
+            const float right = cx + expectedBin(d + static_cast<std::ptrdiff_t>(2) * kBins) * step;
+            const float bottom = cy + expectedBin(d + static_cast<std::ptrdiff_t>(3) * kBins) * step;
             boxes.emplace_back(left, top, right - left, bottom - top);
             scores.push_back(score);
         }
@@ -77,6 +80,7 @@ std::vector<NanoDetDecoder::Detection> NanoDetDecoder::decode(const std::vector<
     std::vector<int> kept;
     cv::dnn::NMSBoxes(boxes, scores, m_minScore, m_overlap, kept);
     std::vector<Detection> people;
+    people.reserve(kept.size());
     for (int k : kept)
         people.push_back({ cv::Rect2f(boxes[k]), scores[k] });
     std::stable_sort(people.begin(), people.end(),

@@ -47,11 +47,11 @@ namespace {
             return { 0, 0, evenW, evenH };
         const auto clampTo
             = [](double v, int limit) { return std::clamp(v, 0.0, static_cast<double>(limit)); };
-        int left = static_cast<int>(std::floor(clampTo(focus.x * width, evenW))) & ~1;
-        int top = static_cast<int>(std::floor(clampTo(focus.y * height, evenH))) & ~1;
-        int right = std::min(
+        const int left = static_cast<int>(std::floor(clampTo(focus.x * width, evenW))) & ~1;
+        const int top = static_cast<int>(std::floor(clampTo(focus.y * height, evenH))) & ~1;
+        const int right = std::min(
             evenW, (static_cast<int>(std::ceil(clampTo((focus.x + focus.w) * width, evenW))) + 1) & ~1);
-        int bottom = std::min(
+        const int bottom = std::min(
             evenH, (static_cast<int>(std::ceil(clampTo((focus.y + focus.h) * height, evenH))) + 1) & ~1);
         // Too small to show anyone: look at the whole frame rather than at nothing.
         if (right - left < 16 || bottom - top < 16)
@@ -68,16 +68,19 @@ namespace {
         const int h = area.height;
         cv::Mat packed(h * 3 / 2, w, CV_8UC1);
         std::uint8_t* out = packed.data;
+        // Row offsets in std::ptrdiff_t: large frames overflow int arithmetic long before memory runs out.
+        const auto row = [&](int plane, int y, int x) {
+            return buffer.data(plane) + static_cast<std::ptrdiff_t>(y) * buffer.stride(plane) + x;
+        };
         for (int y = 0; y < h; ++y, out += w)
-            std::memcpy(out, buffer.data(0) + (area.y + y) * buffer.stride(0) + area.x, w);
+            std::memcpy(out, row(0, area.y + y, area.x), w);
         if (frame.format() == PixelFormat::nv12) {
             for (int y = 0; y < h / 2; ++y, out += w)
-                std::memcpy(out, buffer.data(1) + (area.y / 2 + y) * buffer.stride(1) + area.x, w);
+                std::memcpy(out, row(1, area.y / 2 + y, area.x), w);
         } else {
             for (int plane = 1; plane <= 2; ++plane)
                 for (int y = 0; y < h / 2; ++y, out += w / 2)
-                    std::memcpy(out,
-                        buffer.data(plane) + (area.y / 2 + y) * buffer.stride(plane) + area.x / 2, w / 2);
+                    std::memcpy(out, row(plane, area.y / 2 + y, area.x / 2), w / 2);
         }
         cv::Mat bgr;
         cv::cvtColor(packed, bgr,
@@ -160,7 +163,7 @@ struct VisionPersonDetector::Engine {
         return net;
     }
 
-    bool ready() const { return error.empty() && face.has_value(); }
+    [[nodiscard]] bool ready() const { return error.empty() && face.has_value(); }
 
     // Bodies in crop pixels.
     std::vector<std::pair<cv::Rect2d, double>> bodies(const cv::Mat& crop)

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <thread>
 
 using namespace vardel;
 
@@ -269,4 +270,22 @@ TEST(PhotoAnnotator, FramesOfBothLayoutsConvertToTheSameColours)
     EXPECT_NEAR(qGreen(grey), 128, 2);
     EXPECT_NEAR(qBlue(grey), 128, 2);
     EXPECT_TRUE(PhotoAnnotator::image(Frame()).isNull());
+}
+
+TEST(PhotoAnnotator, DrawsTheSameOnAWorkerThread)
+{
+    // The analyzer renders photos on its own queue, not on the Qt main thread.
+    const QImage picture = pattern(640, 360);
+    const std::vector<PersonBox> people { { 0.2, 0.2, 0.3, 0.5, 0.9 } };
+    const auto onMain = PhotoAnnotator::annotate(picture, people, "21:04:05");
+    std::optional<QImage> onWorker;
+    std::optional<QImage> overlay;
+    std::thread worker([&] {
+        onWorker = PhotoAnnotator::annotate(picture, people, "21:04:05");
+        overlay = PhotoAnnotator::stampOverlay("21:04:05", 640, 360);
+    });
+    worker.join();
+    ASSERT_TRUE(onMain && onWorker && overlay);
+    EXPECT_EQ(*onWorker, *onMain);
+    EXPECT_NE(*onWorker, picture);
 }
