@@ -187,7 +187,7 @@ namespace {
                 CameraFormat { 1920, 1080 }, "Vardel: pedido formato 16:9 1920x1080 sem parar a sessão" },
             ReclaimCase { "OnlyFourByThree", { { 640, 480 }, { 1600, 1200 } }, std::nullopt,
                 "Vardel: nenhum formato 16:9 disponível" }),
-        [](const auto& info) { return std::string(info.param.name); });
+        [](const auto& param) { return std::string(param.param.name); });
 
     TEST_F(CaptureServiceTest, RefusedFormatIsLoggedAndNothingHappensWithoutACamera)
     {
