@@ -19,10 +19,7 @@ EventPolicy::EventPolicy(const Settings& settings)
 {
 }
 
-double EventPolicy::minArea(int sensitivity)
-{
-    return (11 - std::clamp(sensitivity, 1, 10)) / 100.0;
-}
+double EventPolicy::minArea(int sensitivity) { return (11 - std::clamp(sensitivity, 1, 10)) / 100.0; }
 
 bool EventPolicy::count(double level, double now, std::optional<double> armedSince)
 {

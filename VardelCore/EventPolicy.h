@@ -23,6 +23,7 @@ struct EventPolicy {
 
     EventPolicy() = default;
     EventPolicy(int sensitivity, int triggerFrames, double cooldown, double warmup);
+    // Sensitivity, trigger frames and cool-down from the settings; a 4 s warm-up.
     explicit EventPolicy(const Settings& settings);
 
     // Fraction of the watched area that must change: (11 - sensitivity clamped to 1...10) / 100.

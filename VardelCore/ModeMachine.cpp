@@ -1,7 +1,6 @@
 #include "ModeMachine.h"
 
 #include "AlertSink.h"
-#include "Brand.h"
 #include "CameraControl.h"
 #include "Captions.h"
 #include "Clock.h"
@@ -16,8 +15,8 @@ namespace {
     constexpr double kStopTextTimeout = 20.0;
 }
 
-ModeMachine::ModeMachine(CameraControl& camera, PowerControl& power, AlertSink& alerts, Blocker monitorBlocker,
-    RecordingControl* recorder, Now now)
+ModeMachine::ModeMachine(CameraControl& camera, PowerControl& power, AlertSink& alerts,
+    Blocker monitorBlocker, RecordingControl* recorder, Now now)
     : m_camera(camera)
     , m_power(power)
     , m_alerts(alerts)
@@ -90,8 +89,7 @@ Mode ModeMachine::apply(bool previewOn, bool monitoringOn)
 
 std::string ModeMachine::protectionText(bool started) const
 {
-    std::string time = Captions::fmt("jmm", m_now());
-    return L::t(started ? K::tgStarted : K::tgStopped, { Brand::name, time });
+    return Captions::brandAndTime(started ? K::tgStarted : K::tgStopped, m_now());
 }
 
 } // namespace vardel

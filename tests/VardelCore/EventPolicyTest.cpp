@@ -1,5 +1,6 @@
 #include "EventPolicy.h"
 #include "Phase.h"
+#include "Settings.h"
 
 #include <gtest/gtest.h>
 
@@ -100,12 +101,25 @@ TEST(EventPolicy, TriggerFramesBelowOneStillNeedsAChangedFrame)
 TEST(Phase, FailureWinsThenModeFreshnessAndWarmupDecide)
 {
     using K = Phase::Kind;
-    EXPECT_EQ(Phase::compute(Mode::off, "camera gone", true, kArmed, kArmed + 10, 4), Phase::failed("camera gone"));
+    EXPECT_EQ(
+        Phase::compute(Mode::off, "camera gone", true, kArmed, kArmed + 10, 4), Phase::failed("camera gone"));
     EXPECT_EQ(Phase::compute(Mode::off, std::nullopt, true, std::nullopt, 0, 4).kind, K::off);
     EXPECT_EQ(Phase::compute(Mode::preview, std::nullopt, true, std::nullopt, 0, 4).kind, K::preview);
     EXPECT_EQ(Phase::compute(Mode::preview, std::nullopt, false, std::nullopt, 0, 4).kind, K::starting);
     EXPECT_EQ(Phase::compute(Mode::monitor, std::nullopt, true, kArmed, kArmed + 3.9, 4).kind, K::starting);
     EXPECT_EQ(Phase::compute(Mode::monitor, std::nullopt, false, kArmed, kArmed + 10, 4).kind, K::starting);
-    EXPECT_EQ(Phase::compute(Mode::monitor, std::nullopt, true, std::nullopt, kArmed + 10, 4).kind, K::starting);
+    EXPECT_EQ(
+        Phase::compute(Mode::monitor, std::nullopt, true, std::nullopt, kArmed + 10, 4).kind, K::starting);
     EXPECT_EQ(Phase::compute(Mode::monitor, std::nullopt, true, kArmed, kArmed + 4, 4).kind, K::monitoring);
+}
+
+TEST(EventPolicy, BuiltFromSettingsTakesTheirValuesAndAFourSecondWarmup)
+{
+    Settings settings;
+    settings.sensitivity = 8;
+    settings.triggerFrames = 5;
+    settings.cooldown = 90;
+    EventPolicy policy(settings);
+    EXPECT_EQ(policy, EventPolicy(8, 5, 90, 4));
+    EXPECT_DOUBLE_EQ(policy.minArea(), 0.03);
 }

@@ -1,6 +1,6 @@
+#include "Lifecycle.h"
 #include "AlertSink.h"
 #include "CameraControl.h"
-#include "Lifecycle.h"
 #include "ModeMachine.h"
 #include "PowerControl.h"
 #include "QueueControl.h"
@@ -99,7 +99,8 @@ TEST_F(LifecycleTest, QuitStopsModeWaitsForClipThenFlushThenCleansAndFinishes)
 {
     HeldRecorder recorder(steps);
     HeldQueue queue(steps);
-    ModeMachine machine(camera, power, alerts, [] { return std::nullopt; }, &recorder, [] { return 0.0; });
+    ModeMachine machine(
+        camera, power, alerts, [] { return std::nullopt; }, &recorder, [] { return 0.0; });
     machine.apply(true, false);
 
     bool done = false;
@@ -122,7 +123,8 @@ TEST_F(LifecycleTest, QuitStopsModeWaitsForClipThenFlushThenCleansAndFinishes)
 
 TEST_F(LifecycleTest, QuitWithoutRecorderOrQueueCleansAndFinishesSynchronously)
 {
-    ModeMachine machine(camera, power, alerts, [] { return std::nullopt; }, nullptr, [] { return 0.0; });
+    ModeMachine machine(
+        camera, power, alerts, [] { return std::nullopt; }, nullptr, [] { return 0.0; });
     bool done = false;
     Lifecycle::quit(machine, nullptr, nullptr, { root / "clips", root / "missing" }, [&] { done = true; });
     EXPECT_TRUE(done);

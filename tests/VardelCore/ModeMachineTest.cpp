@@ -1,8 +1,8 @@
+#include "ModeMachine.h"
 #include "AlertSink.h"
 #include "AppLanguage.h"
 #include "CameraControl.h"
 #include "L.h"
-#include "ModeMachine.h"
 #include "PowerControl.h"
 #include "RecordingControl.h"
 
@@ -87,7 +87,12 @@ protected:
 
     ModeMachine makeMachine(bool withRecorder = true)
     {
-        return ModeMachine(camera, power, alerts, [this] { ++blockerCalls; return blocker; },
+        return ModeMachine(
+            camera, power, alerts,
+            [this] {
+                ++blockerCalls;
+                return blocker;
+            },
             withRecorder ? &recorder : nullptr, [this] { return now; });
     }
 

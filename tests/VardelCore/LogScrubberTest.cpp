@@ -1,0 +1,70 @@
+#include "LogScrubber.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <regex>
+#include <string>
+
+using namespace vardel;
+
+namespace {
+
+const std::string kToken = "123456789:AAHdqTcvCH1vGWJxfSeofSAs0K5PALDsaw";
+
+TEST(LogScrubber, MasksEveryFormOfTheKnownSecret)
+{
+    const std::string text = "POST https://api.telegram.org/bot" + kToken + "/sendPhoto failed; body token="
+        + "123456789%3AAAHdqTcvCH1vGWJxfSeofSAs0K5PALDsaw and 123456789%3aAAHdqTcvCH1vGWJxfSeofSAs0K5PALDsaw";
+    EXPECT_EQ(LogScrubber::scrub(text, kToken),
+        "POST https://api.telegram.org/bot<token>/sendPhoto failed; body token=<token> and <token>");
+}
+
+TEST(LogScrubber, MasksShortSecretThatDoesNotLookLikeAToken)
+{
+    // Not token-shaped, so only the known-secret pass can catch it, including its fully encoded form.
+    EXPECT_EQ(LogScrubber::scrub("a=ab:c d, b=ab%3Ac, c=ab%3ac, d=x%2By", "ab:c"),
+        "a=<token> d, b=<token>, c=<token>, d=x%2By");
+    EXPECT_EQ(LogScrubber::scrub("q=x%2By%20z", "x+y z"), "q=<token>");
+    EXPECT_EQ(LogScrubber::scrub("nothing here", ""), "nothing here");
+}
+
+TEST(LogScrubber, MasksUnknownTokenShapesAtTheBoundaries)
+{
+    const std::string tail30(30, 'a');
+    EXPECT_EQ(LogScrubber::scrub("x 12345:" + tail30 + " y"), "x <token> y");
+    EXPECT_EQ(LogScrubber::scrub("12345%3a" + tail30 + "_-Z9"), "<token>");
+    EXPECT_EQ(LogScrubber::scrub("1234:" + tail30), "1234:" + tail30);
+    EXPECT_EQ(
+        LogScrubber::scrub("12345:" + std::string(29, 'a') + "!"), "12345:" + std::string(29, 'a') + "!");
+    // Digits glued to a word still start a token, as the pattern has no word boundary.
+    EXPECT_EQ(LogScrubber::scrub("bot98765432:" + tail30 + "/getMe"), "bot<token>/getMe");
+}
+
+// The scanner must agree with the pattern it replaces; std::regex is the reference on short texts.
+TEST(LogScrubber, AgreesWithTheRegularExpressionOnRandomTexts)
+{
+    const std::regex pattern(R"(\d{5,}(?::|%3[Aa])[A-Za-z0-9_-]{30,})");
+    const std::string alphabet = "0123456789::%3Aa_-xZ ";
+    std::mt19937 random(7);
+    for (int round = 0; round < 3000; ++round) {
+        std::string text;
+        const int length = static_cast<int>(random() % 120);
+        // Runs of one character class make token shapes likely enough to matter.
+        while (static_cast<int>(text.size()) < length) {
+            const char c = alphabet[random() % alphabet.size()];
+            text.append(1 + random() % 12, c == '3' ? static_cast<char>('0' + random() % 10) : c);
+            if (random() % 5 == 0)
+                text += "%3" + std::string(1, random() % 2 ? 'A' : 'a');
+        }
+        ASSERT_EQ(LogScrubber::scrub(text), std::regex_replace(text, pattern, "<token>")) << text;
+    }
+}
+
+TEST(LogScrubber, HandlesVeryLongLines)
+{
+    const std::string line(2'000'000, '7');
+    EXPECT_EQ(LogScrubber::scrub(line + ":" + std::string(40, 'k')), "<token>");
+}
+
+} // namespace
