@@ -22,19 +22,24 @@ extern "C" {
 namespace vardel {
 
 namespace {
-    // A chosen name must match exactly (no fallback to another camera); automatic takes the first built-in
-    // camera, else the first one.
-    std::optional<CameraDevice> pickCamera(
-        const std::vector<CameraDevice>& cameras, const std::string& chosen)
+    std::vector<CameraChoice::Camera> choices(const std::vector<CameraDevice>& devices)
     {
-        auto matches = [&](const CameraDevice& camera) {
-            return chosen.empty() ? camera.builtIn : camera.name == chosen;
-        };
-        for (const auto& camera : cameras)
-            if (matches(camera))
-                return camera;
-        if (chosen.empty() && !cameras.empty())
-            return cameras.front();
+        std::vector<CameraChoice::Camera> cameras;
+        for (const auto& device : devices)
+            cameras.push_back({ device.name, device.builtIn });
+        return cameras;
+    }
+
+    // The device behind the camera CameraChoice picks (names are unique within one listing).
+    std::optional<CameraDevice> pickCamera(
+        const std::vector<CameraDevice>& devices, const std::string& chosen)
+    {
+        auto picked = CameraChoice::pick(choices(devices), chosen);
+        if (!picked)
+            return std::nullopt;
+        for (const auto& device : devices)
+            if (device.name == picked->name)
+                return device;
         return std::nullopt;
     }
 }
@@ -139,6 +144,8 @@ std::vector<CameraDevice> CaptureService::devices()
 {
     return m_sessionQueue.sync([this] { return m_source->devices(); });
 }
+
+std::vector<CameraChoice::Camera> CaptureService::available() { return choices(devices()); }
 
 std::optional<CameraDevice> CaptureService::device()
 {

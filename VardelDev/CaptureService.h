@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CameraChoice.h"
+#include "CameraControl.h"
 #include "CameraSource.h"
 #include "Frame.h"
 #include "SerialQueue.h"
@@ -21,12 +23,12 @@ class MainExecutor;
 // 0.095 s on "vardel.video" (to `onClipFrame`, then with its 96x54 luma thumbnail to `onFrame`), keeps the
 // latest frame under a lock, and reports start, interruptions and errors on the main executor.
 // Set the callbacks before the first start. Destruction stops the camera and joins both queues.
-class CaptureService {
+class CaptureService final : public CameraControl {
 public:
     using LogLine = std::function<void(const std::string&)>;
 
     CaptureService(std::unique_ptr<CameraSource> source, MainExecutor& main, const Clock& clock, LogLine log);
-    ~CaptureService();
+    ~CaptureService() override;
 
     CaptureService(const CaptureService&) = delete;
     CaptureService& operator=(const CaptureService&) = delete;
@@ -43,14 +45,15 @@ public:
     void setCameraName(const std::string& name);
     std::string cameraName() const;
 
-    void startCamera();
-    void stopCamera();
+    void startCamera() override;
+    void stopCamera() override;
     void restart();
     // Switches the running camera to its widest 16:9 format (at most 1920 wide) without a restart.
     void reclaimPreferredFormat();
 
-    // The cameras present now, in the system's order.
+    // The cameras present now, in the system's order; `available` is the same list for the camera choice.
     std::vector<CameraDevice> devices();
+    std::vector<CameraChoice::Camera> available();
     // The camera `cameraName` designates among `devices()`, if present.
     std::optional<CameraDevice> device();
     // The camera of the running session.
