@@ -26,9 +26,9 @@ struct CameraFormat {
     bool operator==(const CameraFormat&) const = default;
 };
 
-// A backend that lists cameras and streams one of them (V4L2 devices, a video file). All calls come from
-// the capture service's session queue; frames and stream events go to the Sink on the video queue given
-// to `start`. After `stop` returns, the sink is not called again.
+// A backend that lists cameras and streams one of them (V4L2 devices, a video file). Calls other than
+// `devices` come from the capture service's session queue; frames and stream events go to the Sink on the
+// video queue given to `start`. After `stop` returns, the sink is not called again.
 class CameraSource {
 public:
     // Receives one stream. `accepts` is asked for every sample with its presentation time (seconds) before
@@ -45,7 +45,7 @@ public:
 
     virtual ~CameraSource() = default;
 
-    // The cameras present now, in the system's order.
+    // The cameras present now, in the system's order. Any thread: listing touches no stream state.
     virtual std::vector<CameraDevice> devices() = 0;
     // Opens `device` (1280x720 where offered) and starts streaming on `videoQueue`. Throws vardel::Error
     // (code 1) with a readable description when the camera cannot be opened. Stops a running stream first.

@@ -140,18 +140,16 @@ Frame CaptureService::latest() const
     return m_latest;
 }
 
-std::vector<CameraDevice> CaptureService::devices()
+void CaptureService::waitUntilIdle()
 {
-    return m_sessionQueue.sync([this] { return m_source->devices(); });
+    m_sessionQueue.sync([] {});
 }
+
+std::vector<CameraDevice> CaptureService::devices() { return m_source->devices(); }
 
 std::vector<CameraChoice::Camera> CaptureService::available() { return choices(devices()); }
 
-std::optional<CameraDevice> CaptureService::device()
-{
-    auto found = m_sessionQueue.sync([this] { return m_source->devices(); });
-    return pickCamera(found, cameraName());
-}
+std::optional<CameraDevice> CaptureService::device() { return pickCamera(m_source->devices(), cameraName()); }
 
 std::string CaptureService::cameraNotFoundText(const std::string& name)
 {

@@ -51,7 +51,12 @@ public:
     // Switches the running camera to its widest 16:9 format (at most 1920 wide) without a restart.
     void reclaimPreferredFormat();
 
+    // Waits for the session work queued so far (start, stop, restart, format switch). For shut-down and
+    // tests; it blocks for as long as opening a camera takes.
+    void waitUntilIdle();
+
     // The cameras present now, in the system's order; `available` is the same list for the camera choice.
+    // Any thread: listing does not wait for the session queue.
     std::vector<CameraDevice> devices();
     std::vector<CameraChoice::Camera> available();
     // The camera `cameraName` designates among `devices()`, if present.

@@ -39,10 +39,10 @@ namespace {
             m_service->onClipFrame = [this](const Frame&, double) { ++m_clipFrames; };
         }
 
-        // Waits for the session queue's work so far (devices() runs there), then runs what it posted.
+        // Waits for the session queue's work so far, then runs what it posted.
         void settle()
         {
-            m_service->devices();
+            m_service->waitUntilIdle();
             m_main.drain();
         }
 
@@ -208,7 +208,7 @@ namespace {
     TEST_F(CaptureServiceTest, CallbacksPostedAfterDestructionDoNothing)
     {
         m_service->startCamera();
-        m_service->devices(); // the start has run and posted onStarted
+        m_service->waitUntilIdle(); // the start has run and posted onStarted
         m_service.reset();
         m_main.drain();
         EXPECT_EQ(m_starts, 0);

@@ -178,7 +178,7 @@ namespace {
 
         m_service->stopCamera();
         EXPECT_TRUE(m_service->latest().empty());
-        m_service->devices(); // the stop has run: no frame is delivered any more
+        m_service->waitUntilIdle(); // the stop has run: no frame is delivered any more
         std::size_t afterStop = frames().size();
         EXPECT_TRUE(m_service->latest().empty());
         EXPECT_FALSE(m_service->currentDevice());
@@ -253,7 +253,7 @@ namespace {
         ASSERT_TRUE(waitOnMain([&] { return !m_errors.empty(); }));
         EXPECT_FALSE(m_errors[0].empty());
         m_service->stopCamera();
-        m_service->devices();
+        m_service->waitUntilIdle();
         EXPECT_TRUE(m_service->latest().empty());
     }
 

@@ -264,7 +264,7 @@ namespace {
         for (const char* name : { "Busy", "Output", "NoMemory" }) {
             service.setCameraName(name);
             service.startCamera();
-            service.devices(); // the start has run with this name
+            service.waitUntilIdle(); // the start has run with this name
         }
         main.drain();
 
