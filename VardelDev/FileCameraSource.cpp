@@ -44,6 +44,8 @@ namespace {
 
     // Consecutive undecodable packets after which the file counts as broken.
     constexpr int kMaxBadPackets = 100;
+    // Seconds the playback may run ahead of or behind the file's own clock before it is re-anchored.
+    constexpr double kMaxGap = 1.0;
 }
 
 // Demuxer, decoder and playback clock of one stream.
@@ -118,14 +120,16 @@ struct FileCameraSource::Playback {
                 stamp();
                 return;
             }
-            if (result == AVERROR_EOF) {
+            if (result == AVERROR_EOF || (result == AVERROR(EAGAIN) && draining)) {
                 rewind();
                 continue;
             }
-            if (result != AVERROR(EAGAIN))
-                throw Error(2, avText(result));
-            if (draining)
+            if (result != AVERROR(EAGAIN)) {
+                // A damaged picture is skipped; a file made only of damaged pictures is broken.
+                if (++badPackets > kMaxBadPackets)
+                    throw Error(2, avText(result));
                 continue;
+            }
 
             result = av_read_frame(format, packet);
             if (result == AVERROR_EOF) {
@@ -284,6 +288,12 @@ void FileCameraSource::step(std::uint64_t generation)
         return;
     }
     double wait = playback.startedAt + playback.pendingTime - steadyNow();
+    // Re-anchor the pace rather than sleeping through a gap in the file's time stamps, or delivering a
+    // burst to catch up after the machine fell behind.
+    if (wait > kMaxGap || wait < -kMaxGap) {
+        playback.startedAt -= wait - (wait > 0 ? playback.frameDuration : 0);
+        wait = wait > 0 ? playback.frameDuration : 0;
+    }
     if (wait > 0.001) {
         m_queue->asyncAfter(wait, [this, generation] { step(generation); });
         return;
