@@ -213,6 +213,26 @@ namespace {
         EXPECT_TRUE(m_errors.empty());
     }
 
+    TEST_F(FileCaptureTest, DamagedPicturesInTheMiddleAreSkippedAndPlaybackGoesOn)
+    {
+        fs::path damaged = Clips::shared().folder() / "middle.ts";
+        std::ifstream in(Clips::shared().path("stream.ts"), std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::mt19937 random(3);
+        // Scramble the payload of the middle fifth, keeping the 4-byte transport packet headers.
+        for (std::size_t i = bytes.size() * 2 / 5; i < bytes.size() * 3 / 5; ++i)
+            if (i % 188 >= 4)
+                bytes[i] = char(random());
+        std::ofstream(damaged, std::ios::binary) << bytes;
+
+        open(damaged);
+        m_service->startCamera();
+        ASSERT_TRUE(waitForFrames(22)); // more than one pass of the 2 s stream
+        m_service->stopCamera();
+        m_main.drain();
+        EXPECT_TRUE(m_errors.empty());
+    }
+
     enum class Damage { empty, garbage, truncatedMp4, headerThenGarbage };
 
     class DamagedFileTest : public FileCaptureTest, public ::testing::WithParamInterface<Damage> {
