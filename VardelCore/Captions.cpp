@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace vardel::Captions {
@@ -92,9 +93,13 @@ namespace {
     // system zone shows in the next text).
     icu::TimeZone* zoneFor(std::string_view zone)
     {
-        if (zone.empty())
-            return icu::TimeZone::detectHostTimeZone();
-        return icu::TimeZone::createTimeZone(unicode(zone));
+        if (!zone.empty())
+            return icu::TimeZone::createTimeZone(unicode(zone));
+        // Host detection clears and refills a process-wide buffer inside ICU (the name read from
+        // /etc/localtime), so concurrent callers on different queues must take turns.
+        static std::mutex hostZoneMutex;
+        std::lock_guard lock(hostZoneMutex);
+        return icu::TimeZone::detectHostTimeZone();
     }
 
     std::string formatDate(

@@ -34,7 +34,7 @@ namespace {
         { K::tgPhotoUnconfirmed, "Motion, no person confirmed · %@" },
         { K::tgNoPhoto, "(no photo available)" },
         { K::tgVideo, "Video · %@" },
-        { K::tgVideoFailed, "The video from %@ couldn't be saved. The photo is on your Mac." },
+        { K::tgVideoFailed, "The video from %@ couldn't be saved. The photo is on your computer." },
         { K::tgTest, "%@: test alert · %@. Your alerts will arrive here." },
         { K::camLive, "Live" },
         { K::camPreview, "Preview" },
@@ -86,7 +86,7 @@ namespace {
         { K::ntModePerson, "Alerts only when a person is seen in the area." },
         { K::ntModeMotion, "Alerts for any movement in the area." },
         { K::ntNoCameraPermission,
-            "No camera access. Turn on %@ in System Settings › Privacy & Security › Camera." },
+            "No camera access. Let %@ use the camera: add your user to the “video” group and sign in again." },
         { K::ntNotStarted, "Couldn't start: %@" },
         { K::blockNoTelegram, "Telegram isn't set up yet." },
         { K::setTitle, "Settings" },
@@ -142,9 +142,9 @@ namespace {
         { K::tgPaired, "✅ Connected to %@. Alerts will arrive here." },
         { K::obTestSendAgain, "Send again" },
         { K::tgBotDescription,
-            "I send alerts from %@ on your Mac: a photo and a short video when a person shows up. Only the "
+            "I send alerts from %@ on your computer: a photo and a short video when a person shows up. Only the "
             "chat confirmed in the app receives them." },
-        { K::tgBotShort, "Alerts from %@ on your Mac." },
+        { K::tgBotShort, "Alerts from %@ on your computer." },
         { K::alKeepsTitle, "%@ keeps protecting" },
         { K::alKeepsBody,
             "The window is closed, but %@ keeps watching and sending alerts. Open it again or stop "
@@ -223,7 +223,7 @@ namespace {
         { K::obKeyLabel, "Bot key" },
         { K::obPaste, "Paste" },
         { K::obKeyChecking, "Checking the key…" },
-        { K::obKeyOK, "Bot found: @%@ · the key stays in your Mac's Keychain" },
+        { K::obKeyOK, "Bot found: @%@ · the key stays in this computer's keyring" },
         { K::obKeyBad,
             "That doesn't look like a BotFather key. Copy the whole message it sent and paste again." },
         { K::obKeyRejected, "Telegram didn't accept this key. Copy it again from BotFather." },

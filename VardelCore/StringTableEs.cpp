@@ -34,7 +34,7 @@ namespace {
         { K::tgPhotoUnconfirmed, "Movimiento sin persona confirmada · %@" },
         { K::tgNoPhoto, "(sin foto disponible)" },
         { K::tgVideo, "Vídeo · %@" },
-        { K::tgVideoFailed, "No se pudo guardar el vídeo de las %@. La foto está en tu Mac." },
+        { K::tgVideoFailed, "No se pudo guardar el vídeo de las %@. La foto está en tu computadora." },
         { K::tgTest, "%@: alerta de prueba · %@. Tus alertas llegarán aquí." },
         { K::camLive, "En directo" },
         { K::camPreview, "Vista previa" },
@@ -86,7 +86,7 @@ namespace {
         { K::ntModePerson, "Alertas solo cuando se vea a una persona en el área." },
         { K::ntModeMotion, "Alertas por cualquier movimiento en el área." },
         { K::ntNoCameraPermission,
-            "Sin acceso a la cámara. Activa %@ en Ajustes del Sistema › Privacidad y seguridad › Cámara." },
+            "Sin acceso a la cámara. Permite que %@ use la cámara: agrega tu usuario al grupo “video” y vuelve a iniciar sesión." },
         { K::ntNotStarted, "No se inició: %@" },
         { K::blockNoTelegram, "Telegram aún no está configurado." },
         { K::setTitle, "Ajustes" },
@@ -143,9 +143,9 @@ namespace {
         { K::tgPaired, "✅ Conectado a %@. Las alertas llegarán aquí." },
         { K::obTestSendAgain, "Enviar de nuevo" },
         { K::tgBotDescription,
-            "Envío las alertas de %@ en tu Mac: una foto y un video corto cuando aparece una persona. Solo "
+            "Envío las alertas de %@ en tu computadora: una foto y un video corto cuando aparece una persona. Solo "
             "el chat confirmado en la app las recibe." },
-        { K::tgBotShort, "Alertas de %@ en tu Mac." },
+        { K::tgBotShort, "Alertas de %@ en tu computadora." },
         { K::alKeepsTitle, "%@ sigue protegiendo" },
         { K::alKeepsBody,
             "La ventana se cerró, pero %@ sigue vigilando y enviando alertas. Vuelve a abrirla o desactiva "
@@ -230,7 +230,7 @@ namespace {
         { K::obKeyLabel, "Clave del bot" },
         { K::obPaste, "Pegar" },
         { K::obKeyChecking, "Comprobando la clave…" },
-        { K::obKeyOK, "Bot encontrado: @%@ · la clave queda en el Llavero de tu Mac" },
+        { K::obKeyOK, "Bot encontrado: @%@ · la clave queda en el llavero de esta computadora" },
         { K::obKeyBad,
             "Eso no parece una clave de BotFather. Copia el mensaje completo que envió y pégalo de nuevo." },
         { K::obKeyRejected, "Telegram no aceptó esta clave. Cópiala de nuevo de BotFather." },

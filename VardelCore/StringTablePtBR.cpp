@@ -34,7 +34,7 @@ namespace {
         { K::tgPhotoUnconfirmed, "Movimento sem pessoa confirmada · %@" },
         { K::tgNoPhoto, "(sem foto disponível)" },
         { K::tgVideo, "Vídeo · %@" },
-        { K::tgVideoFailed, "O vídeo das %@ não pôde ser salvo. A foto está no seu Mac." },
+        { K::tgVideoFailed, "O vídeo das %@ não pôde ser salvo. A foto está no seu computador." },
         { K::tgTest, "%@: alerta de teste · %@. Seus alertas vão chegar aqui." },
         { K::camLive, "Ao vivo" },
         { K::camPreview, "Prévia" },
@@ -86,7 +86,7 @@ namespace {
         { K::ntModePerson, "Alertas só quando uma pessoa for vista na área." },
         { K::ntModeMotion, "Alertas para qualquer movimento na área." },
         { K::ntNoCameraPermission,
-            "Sem acesso à câmera. Ative o %@ em Ajustes do Sistema › Privacidade e Segurança › Câmera." },
+            "Sem acesso à câmera. Deixe o %@ usar a câmera: adicione seu usuário ao grupo “video” e entre de novo." },
         { K::ntNotStarted, "Não iniciou: %@" },
         { K::blockNoTelegram, "o Telegram ainda não foi configurado." },
         { K::setTitle, "Ajustes" },
@@ -144,9 +144,9 @@ namespace {
         { K::tgPaired, "✅ Conectado ao %@. Os alertas vão chegar aqui." },
         { K::obTestSendAgain, "Enviar de novo" },
         { K::tgBotDescription,
-            "Envio os alertas do %@ no seu Mac: uma foto e um vídeo curto quando aparece uma pessoa. Só o "
+            "Envio os alertas do %@ no seu computador: uma foto e um vídeo curto quando aparece uma pessoa. Só o "
             "chat confirmado no app recebe." },
-        { K::tgBotShort, "Alertas do %@ no seu Mac." },
+        { K::tgBotShort, "Alertas do %@ no seu computador." },
         { K::alKeepsTitle, "O %@ continua protegendo" },
         { K::alKeepsBody,
             "A janela foi fechada, mas o %@ continua vigiando e enviando alertas. Abra de novo ou desligue a "
@@ -227,7 +227,7 @@ namespace {
         { K::obKeyLabel, "Chave do bot" },
         { K::obPaste, "Colar" },
         { K::obKeyChecking, "Verificando a chave…" },
-        { K::obKeyOK, "Bot encontrado: @%@ · a chave fica nas Chaves do seu Mac" },
+        { K::obKeyOK, "Bot encontrado: @%@ · a chave fica no chaveiro deste computador" },
         { K::obKeyBad,
             "Isso não parece uma chave do BotFather. Copie a mensagem inteira que ele mandou e cole de "
             "novo." },

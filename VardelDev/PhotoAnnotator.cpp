@@ -116,7 +116,7 @@ QRectF spotlightRect(const PersonBox& box, double width, double height)
     const double right = std::min((box.x + box.w) * width + padX, width);
     const double top = std::max(box.y * height - padY, 0.0);
     const double bottom = std::min((box.y + box.h) * height + padY, height);
-    return QRectF(left, top, right - left, bottom - top);
+    return { left, top, right - left, bottom - top };
 }
 
 QImage image(const Frame& frame)

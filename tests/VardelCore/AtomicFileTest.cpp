@@ -2,13 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <system_error>
 
 using namespace vardel;
 namespace fs = std::filesystem;
@@ -63,42 +60,6 @@ TEST_F(AtomicFileTest, ReplacesFileWithRequestedModeAndLeavesNothingElse)
     AtomicFile::write(path, "", 0640);
     EXPECT_EQ(read(path), "");
     EXPECT_EQ(permissions(path), 0640u);
-}
-
-TEST_F(AtomicFileTest, FailsWhenTheFolderCannotHoldTheFile)
-{
-    const fs::path notAFolder = m_folder / "plain";
-    AtomicFile::write(notAFolder, "x");
-    // A regular file as parent stops even root, unlike permission bits.
-    EXPECT_THROW(AtomicFile::write(notAFolder / "config.json", "y"), std::system_error);
-    EXPECT_THROW(AtomicFile::write(m_folder / "missing" / "config.json", "y"), std::system_error);
-    EXPECT_EQ(read(notAFolder), "x");
-}
-
-TEST_F(AtomicFileTest, FailedWriteKeepsOldFileAndRemovesTemporary)
-{
-    const fs::path path = m_folder / "item.json";
-    AtomicFile::write(path, "intact");
-
-    // A file size limit makes write() fail part-way with EFBIG, whatever the user's privileges.
-    rlimit saved {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    std::error_code caught;
-    try {
-        AtomicFile::write(path, std::string(100'000, 'z'));
-    } catch (const std::system_error& error) {
-        caught = error.code();
-    }
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
-
-    EXPECT_EQ(caught, std::errc::file_too_large);
-    EXPECT_EQ(read(path), "intact");
-    EXPECT_EQ(names(), std::vector<std::string> { "item.json" });
 }
 
 TEST_F(AtomicFileTest, RecognisesAndRemovesOnlyItsOwnLeftovers)

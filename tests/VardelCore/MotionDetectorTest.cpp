@@ -132,12 +132,4 @@ TEST(MotionDetector, RejectsThumbnailOfWrongSizeWithoutChangingState)
     EXPECT_EQ(detector.process(uniform(50)), 0.0);
 }
 
-TEST(MotionDetector, ThresholdCanBeChanged)
-{
-    MotionDetector detector(ROI::full(), 25);
-    detector.process(uniform(100));
-    detector.setPixelThreshold(50);
-    EXPECT_EQ(detector.process(uniform(140)), 0.0);
-}
-
 } // namespace

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <thread>
 
 using namespace vardel;
 
@@ -180,7 +181,10 @@ INSTANTIATE_TEST_SUITE_P(Sizes, PhotoAnnotatorScale,
     testing::Values(ScaleCase { 1920, 1080, 5.0, 22.0 },
         ScaleCase { 1280, 720, 5.0 * 1280 / 1920, 22.0 * 1280 / 1920 },
         // 5·s would be 1.67 px here: the frame keeps its 3 px minimum.
-        ScaleCase { 640, 360, 3.0, 22.0 / 3 }));
+        ScaleCase { 640, 360, 3.0, 22.0 / 3 }),
+    [](const testing::TestParamInfo<ScaleCase>& param) {
+        return std::to_string(param.param.width) + "x" + std::to_string(param.param.height);
+    });
 
 TEST(PhotoAnnotator, StampOverlayIsTransparentButForTheCapsule)
 {
@@ -266,4 +270,22 @@ TEST(PhotoAnnotator, FramesOfBothLayoutsConvertToTheSameColours)
     EXPECT_NEAR(qGreen(grey), 128, 2);
     EXPECT_NEAR(qBlue(grey), 128, 2);
     EXPECT_TRUE(PhotoAnnotator::image(Frame()).isNull());
+}
+
+TEST(PhotoAnnotator, DrawsTheSameOnAWorkerThread)
+{
+    // The analyzer renders photos on its own queue, not on the Qt main thread.
+    const QImage picture = pattern(640, 360);
+    const std::vector<PersonBox> people { { 0.2, 0.2, 0.3, 0.5, 0.9 } };
+    const auto onMain = PhotoAnnotator::annotate(picture, people, "21:04:05");
+    std::optional<QImage> onWorker;
+    std::optional<QImage> overlay;
+    std::thread worker([&] {
+        onWorker = PhotoAnnotator::annotate(picture, people, "21:04:05");
+        overlay = PhotoAnnotator::stampOverlay("21:04:05", 640, 360);
+    });
+    worker.join();
+    ASSERT_TRUE(onMain && onWorker && overlay);
+    EXPECT_EQ(*onWorker, *onMain);
+    EXPECT_NE(*onWorker, picture);
 }

@@ -1,0 +1,60 @@
+#include "AppInfo.h"
+#include "Brand.h"
+
+#include <QSettings>
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+
+using namespace vardel;
+
+namespace {
+
+// Each case: a value stored under "UpdateFeedURL" (none when null) and whether it becomes the feed.
+struct FeedCase {
+    const char* name;
+    const char* stored;
+    bool accepted;
+};
+
+void PrintTo(const FeedCase& feed, std::ostream* out) { *out << (feed.stored ? feed.stored : "(unset)"); }
+
+class UpdateFeed : public ::testing::TestWithParam<FeedCase> { };
+
+} // namespace
+
+TEST_P(UpdateFeed, UserDefaultIsUsedOnlyWhenHttpsOrAFile)
+{
+    const auto file
+        = std::filesystem::path(::testing::TempDir()) / ("update-feed.ini-" + std::to_string(::getpid()));
+    std::filesystem::remove(file);
+    QSettings defaults(QString::fromStdString(file.string()), QSettings::IniFormat);
+    if (GetParam().stored)
+        defaults.setValue("UpdateFeedURL", QString::fromUtf8(GetParam().stored));
+
+    const auto feed = AppInfo::updateFeed(defaults);
+    ASSERT_TRUE(feed);
+    if (GetParam().accepted)
+        EXPECT_EQ(*feed, GetParam().stored);
+    else
+        EXPECT_EQ(*feed, *Brand::updateFeedURL);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, UpdateFeed,
+    ::testing::Values(FeedCase { "https", "https://example.org/brisko/latest.json", true },
+        FeedCase { "file", "file:///srv/feed/latest.json", true }, FeedCase { "unset", nullptr, false },
+        FeedCase { "http", "http://example.org/latest.json", false },
+        FeedCase { "ftp", "ftp://example.org/latest.json", false }, FeedCase { "noHost", "https://", false },
+        FeedCase { "garbage", "not a url at all", false }, FeedCase { "empty", "", false }),
+    [](const auto& feedCase) { return std::string(feedCase.param.name); });
+
+TEST(AppInfo, IdentityValues)
+{
+    EXPECT_EQ(AppInfo::versionOr0(""), "0");
+    EXPECT_EQ(AppInfo::versionOr0("1.2.3"), "1.2.3");
+    EXPECT_NE(AppInfo::version(), "0") << "the build passes the project version";
+    EXPECT_EQ(AppInfo::keychainService(), AppInfo::id() + ".telegram");
+    EXPECT_EQ(AppInfo::name(), "Brisko");
+}
