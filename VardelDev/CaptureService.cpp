@@ -235,7 +235,7 @@ void CaptureService::reclaimPreferredFormat()
         try {
             m_source->setFormat(*best);
         } catch (const std::exception& error) {
-            m_log(std::string("Vardel: macOS não deixou trocar o formato: ") + error.what());
+            m_log(std::string("Vardel: o driver não deixou trocar o formato: ") + error.what());
             return;
         }
         m_log("Vardel: pedido formato 16:9 " + std::to_string(best->width) + "x"

@@ -202,7 +202,7 @@ namespace {
         settle();
         EXPECT_EQ(log(),
             std::vector<std::string> {
-                "Vardel: macOS não deixou trocar o formato: Device or resource busy" });
+                "Vardel: o driver não deixou trocar o formato: Device or resource busy" });
     }
 
     TEST_F(CaptureServiceTest, CallbacksPostedAfterDestructionDoNothing)
