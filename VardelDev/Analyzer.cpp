@@ -10,58 +10,12 @@
 #include "PhotoAnnotator.h"
 #include "Settings.h"
 
-extern "C" {
-#include <libswscale/swscale.h>
-}
-
 #include <algorithm>
 #include <cstdlib>
 #include <exception>
 #include <memory>
 
 namespace vardel {
-
-namespace {
-
-    struct SwsDeleter {
-        void operator()(SwsContext* context) const { sws_freeContext(context); }
-    };
-
-    // The frame as an RGB picture. libswscale's vector code writes past the end of a tightly packed
-    // row for narrow or odd widths (seen at 3 and 641 pixels): it draws into a canvas with rows padded
-    // to 16 pixels and a spare row, and the picture is cropped out of it.
-    QImage picture(const Frame& frame)
-    {
-        if (frame.empty())
-            return {};
-        const int width = frame.width();
-        const int height = frame.height();
-        const FrameBuffer& buffer = frame.buffer();
-        const AVPixelFormat source
-            = frame.format() == PixelFormat::nv12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P;
-        std::unique_ptr<SwsContext, SwsDeleter> context(sws_getContext(
-            width, height, source, width, height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr));
-        QImage canvas((width + 15) & ~15, height + 1, QImage::Format_RGB32);
-        if (!context || canvas.isNull())
-            return {};
-        // Camera luma is full range; chroma follows BT.601 as webcams do.
-        const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
-        sws_setColorspaceDetails(context.get(), coefficients, 1, coefficients, 1, 0, 1 << 16, 1 << 16);
-
-        const std::uint8_t* planes[4] = {};
-        int strides[4] = {};
-        for (int plane = 0; plane < buffer.planeCount(); ++plane) {
-            planes[plane] = buffer.data(plane);
-            strides[plane] = buffer.stride(plane);
-        }
-        std::uint8_t* destination[4] = { canvas.bits(), nullptr, nullptr, nullptr };
-        const int destinationStrides[4] = { static_cast<int>(canvas.bytesPerLine()), 0, 0, 0 };
-        if (sws_scale(context.get(), planes, strides, 0, height, destination, destinationStrides) != height)
-            return {};
-        return canvas.copy(0, 0, width, height);
-    }
-
-} // namespace
 
 Analyzer::Analyzer(MainExecutor& main, std::unique_ptr<PersonDetecting> vision)
     : m_main(main)
@@ -231,7 +185,7 @@ void Analyzer::renderPhoto(const Frame& frame, double now, const std::vector<Per
     std::optional<QByteArray> jpeg;
     try {
         const std::string stamp = Captions::time(now, L::language());
-        const QImage rendered = picture(frame);
+        const QImage rendered = PhotoAnnotator::image(frame);
         if (!rendered.isNull()) {
             if (auto annotated = PhotoAnnotator::annotate(rendered, people, stamp))
                 jpeg = PhotoAnnotator::jpeg(*annotated, kJpegQuality);
