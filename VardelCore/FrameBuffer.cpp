@@ -19,7 +19,8 @@ FrameBuffer::FrameBuffer(int width, int height, PixelFormat format)
         m_offsets[plane] = total;
         total += static_cast<std::size_t>(m_strides[plane]) * planeHeight(plane);
     }
-    m_bytes.assign(total, 0);
+    // Vector code in scalers may read a little past the last row; keep that inside the allocation.
+    m_bytes.assign(total + 64, 0);
 }
 
 int FrameBuffer::planeWidth(int plane) const
@@ -30,9 +31,6 @@ int FrameBuffer::planeWidth(int plane) const
     return m_format == PixelFormat::nv12 ? chromaWidth * 2 : chromaWidth;
 }
 
-int FrameBuffer::planeHeight(int plane) const
-{
-    return plane == 0 ? m_height : (m_height + 1) / 2;
-}
+int FrameBuffer::planeHeight(int plane) const { return plane == 0 ? m_height : (m_height + 1) / 2; }
 
 } // namespace vardel

@@ -17,6 +17,7 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <new>
 
 namespace vardel::PhotoAnnotator {
 
@@ -129,9 +130,18 @@ QImage image(const Frame& frame)
     const AVPixelFormat source = frame.format() == PixelFormat::nv12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P;
     std::unique_ptr<SwsContext, SwsDeleter> context(sws_getContext(
         width, height, source, width, height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr));
-    QImage picture(width, height, QImage::Format_RGB32);
-    if (!context || picture.isNull())
+    if (!context)
         return {};
+    // libswscale's vector code writes past the end of a tightly packed row for narrow or odd widths,
+    // so the picture lives in a buffer with rows padded to 16 pixels and a spare row; the image views
+    // it without a copy and frees it when the last copy of the image is gone.
+    const qsizetype bytesPerLine = static_cast<qsizetype>((width + 15) & ~15) * 4;
+    auto* pixels = new (std::nothrow) uchar[bytesPerLine * (height + 1)];
+    if (!pixels)
+        return {};
+    QImage picture(
+        pixels, width, height, bytesPerLine, QImage::Format_RGB32,
+        [](void* data) { delete[] static_cast<uchar*>(data); }, pixels);
     // Camera luma is full range (0-255); chroma uses BT.601 coefficients as webcams do.
     const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
     sws_setColorspaceDetails(context.get(), coefficients, 1, coefficients, 1, 0, 1 << 16, 1 << 16);
@@ -142,8 +152,8 @@ QImage image(const Frame& frame)
         planes[p] = buffer.data(p);
         strides[p] = buffer.stride(p);
     }
-    uint8_t* destination[4] = { picture.bits(), nullptr, nullptr, nullptr };
-    const int destinationStrides[4] = { static_cast<int>(picture.bytesPerLine()), 0, 0, 0 };
+    uint8_t* destination[4] = { pixels, nullptr, nullptr, nullptr };
+    const int destinationStrides[4] = { static_cast<int>(bytesPerLine), 0, 0, 0 };
     if (sws_scale(context.get(), planes, strides, 0, height, destination, destinationStrides) != height)
         return {};
     return picture;

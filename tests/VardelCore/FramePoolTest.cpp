@@ -1,5 +1,5 @@
-#include "Frame.h"
 #include "FramePool.h"
+#include "Frame.h"
 
 #include <gtest/gtest.h>
 

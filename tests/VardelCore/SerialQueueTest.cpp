@@ -91,9 +91,8 @@ TEST(SerialQueue, SyncReturnsValueRunsOnQueueAndRethrows)
 {
     SerialQueue queue("vardel.test");
     auto caller = std::this_thread::get_id();
-    auto [value, onOtherThread] = queue.sync([&] {
-        return std::make_pair(42, std::this_thread::get_id() != caller && queue.isCurrent());
-    });
+    auto [value, onOtherThread] = queue.sync(
+        [&] { return std::make_pair(42, std::this_thread::get_id() != caller && queue.isCurrent()); });
     EXPECT_EQ(value, 42);
     EXPECT_TRUE(onOtherThread);
     EXPECT_FALSE(queue.isCurrent());

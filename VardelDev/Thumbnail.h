@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+struct SwsContext;
+
+namespace vardel {
+
+class Frame;
+
+// Scales the luma plane of frames to the 96x54 thumbnail the motion detector reads (5184 bytes, rows of
+// 96), averaging areas so that each thumbnail pixel is the mean of the pixels it covers. Keeps its scaler
+// between calls while the frame size stays the same; use one instance per thread.
+class Thumbnail {
+public:
+    static constexpr int kWidth = 96;
+    static constexpr int kHeight = 54;
+
+    Thumbnail() = default;
+    ~Thumbnail();
+    Thumbnail(const Thumbnail&) = delete;
+    Thumbnail& operator=(const Thumbnail&) = delete;
+
+    // Absent for an empty frame or when scaling fails.
+    std::optional<std::vector<std::uint8_t>> make(const Frame& frame);
+    // Writes into `out` (resized to 5184); false when scaling fails.
+    bool make(const Frame& frame, std::vector<std::uint8_t>& out);
+
+private:
+    SwsContext* m_scaler = nullptr;
+};
+
+} // namespace vardel

@@ -1,0 +1,241 @@
+#include "FramePipeline.h"
+
+#include "SyntheticThumbnails.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+using namespace vardel;
+using namespace vardel::test;
+
+namespace {
+
+// Offsets below are binary fractions, so that every time difference is exact.
+constexpr double kStart = 1'000'000.0;
+
+class FramePipelineTest : public ::testing::Test {
+protected:
+    FramePipeline::Result frame(
+        const std::vector<std::uint8_t>& luma, double offset, int width = 1280, int height = 720)
+    {
+        return pipeline.process(luma, width, height, kStart + offset, armedSince, [this] {
+            ++peopleCalls;
+            return boxes;
+        });
+    }
+
+    // Four still frames one second apart: quiet for 2 s after 3 s, so settling ends on the last one.
+    void settle(double from = 0)
+    {
+        for (int second = 0; second <= 3; ++second)
+            frame(flatThumbnail(100), from + second);
+        ASSERT_FALSE(pipeline.isSettling());
+    }
+
+    FramePipeline pipeline { ROI::full(), EventPolicy(), 25 };
+    std::optional<double> armedSince = kStart - 100; // warm-up long over
+    std::vector<PersonBox> boxes;
+    int peopleCalls = 0;
+};
+
+} // namespace
+
+namespace {
+
+struct SettleCase {
+    const char* name;
+    int movingEighths; // frames (1/8 s apart) that alternate dark and bright before the picture holds still
+    double endsAt;
+};
+
+class FramePipelineSettling : public FramePipelineTest, public ::testing::WithParamInterface<SettleCase> { };
+
+} // namespace
+
+TEST_P(FramePipelineSettling, EndsAfterThreeSecondsWithAQuietSecondOrAfterTen)
+{
+    pipeline.setMode(DetectionMode::motion);
+    const int lastEighth = static_cast<int>(GetParam().endsAt * 8);
+    for (int eighth = 0; eighth <= lastEighth; ++eighth) {
+        const bool moving = eighth < GetParam().movingEighths;
+        const auto result = frame(flatThumbnail(moving ? (eighth % 2 ? 50 : 200) : 100), eighth / 8.0);
+        if (eighth == 0) {
+            // The first frame seeds: no level, no format change, whatever it shows.
+            EXPECT_FALSE(result.level.has_value());
+            EXPECT_FALSE(result.formatChanged);
+        } else if (moving) {
+            ASSERT_EQ(result.level, 1.0) << "each level compares two consecutive frames";
+        }
+        ASSERT_FALSE(result.event()) << eighth;
+        ASSERT_EQ(pipeline.isSettling(), eighth < lastEighth) << eighth;
+    }
+    EXPECT_EQ(pipeline.policy().suppressedUntil, EventPolicy::kNever);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pictures, FramePipelineSettling,
+    ::testing::Values(SettleCase { "steady", 0, 3.0 },
+        // Still from 3.125, but that frame still differs from the last moving one: quiet from 3.25.
+        SettleCase { "movingForThreeSeconds", 25, 4.25 }, SettleCase { "movingThroughout", 1000, 10.0 }),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+TEST_F(FramePipelineTest, AFormatChangeRestartsSettlingAndMapsTheAreaForTheNewAspect)
+{
+    pipeline.setMode(DetectionMode::motion);
+    settle();
+    const auto changed = frame(flatThumbnail(100), 4, 640, 480);
+    EXPECT_TRUE(changed.formatChanged);
+    EXPECT_FALSE(changed.level.has_value());
+    EXPECT_TRUE(pipeline.isSettling());
+    EXPECT_EQ(pipeline.currentROI(), (ROI { 0, 0.125, 1, 0.75 }));
+    EXPECT_EQ(pipeline.detector().roi(), pipeline.currentROI());
+
+    // Movement right after the change raises nothing while the picture settles.
+    for (int i = 1; i <= 5; ++i)
+        EXPECT_FALSE(frame(bandThumbnail(i), 4 + i * 0.1, 640, 480).event());
+    EXPECT_FALSE(frame(flatThumbnail(100), 5, 640, 480).formatChanged);
+}
+
+TEST_F(FramePipelineTest, RejectsAThumbnailOfTheWrongSizeWithoutChangingState)
+{
+    settle();
+    frame(flatThumbnail(100), 3.5);
+    const auto guard = pipeline.format();
+    const auto policy = pipeline.policy();
+    const bool hadBackground = pipeline.detector().hasBackground();
+    EXPECT_THROW(frame(std::vector<std::uint8_t>(5183, 0), 4, 640, 480), std::invalid_argument);
+    EXPECT_THROW(frame(flatThumbnail(100), 4, 0, 480), std::invalid_argument);
+    EXPECT_EQ(pipeline.format(), guard);
+    EXPECT_EQ(pipeline.policy(), policy);
+    EXPECT_EQ(pipeline.detector().hasBackground(), hadBackground);
+    EXPECT_FALSE(pipeline.isSettling());
+    // The next good frame is measured as usual against the same background.
+    EXPECT_EQ(frame(flatThumbnail(100), 4.1).level, 0.0);
+}
+
+TEST_F(FramePipelineTest, MotionModeRaisesOnTheThirdMovingFrameAndNeverAsksForPeople)
+{
+    boxes = { { 0.4, 0.4, 0.2, 0.2, 0.9, false } };
+    pipeline.setMode(DetectionMode::motion);
+    settle();
+    EXPECT_FALSE(frame(bandThumbnail(0), 3.1).event());
+    EXPECT_FALSE(frame(bandThumbnail(1), 3.2).event());
+    const auto third = frame(bandThumbnail(2), 3.3);
+    EXPECT_EQ(third.kind, EventKind::motion);
+    EXPECT_TRUE(third.people.empty());
+    EXPECT_EQ(peopleCalls, 0);
+}
+
+TEST_F(FramePipelineTest, NothingIsRaisedOrAskedWhileNotArmed)
+{
+    armedSince.reset();
+    for (DetectionMode mode : { DetectionMode::motion, DetectionMode::person }) {
+        pipeline.setMode(mode);
+        pipeline.cameraDidStart();
+        settle(mode == DetectionMode::motion ? 0 : 100);
+        for (int i = 0; i < 40; ++i) {
+            const auto result
+                = frame(bandThumbnail(i), (mode == DetectionMode::motion ? 3.1 : 103.1) + i * 0.1);
+            EXPECT_FALSE(result.event());
+            EXPECT_TRUE(result.level.has_value());
+        }
+    }
+    EXPECT_EQ(peopleCalls, 0);
+}
+
+namespace {
+
+class FramePipelinePersonTest : public FramePipelineTest {
+protected:
+    void SetUp() override
+    {
+        pipeline.setMode(DetectionMode::person);
+        settle();
+    }
+
+    // Two moving frames build the streak; the third opens the candidate (and returns its result).
+    FramePipeline::Result openCandidate()
+    {
+        frame(bandThumbnail(0), 3.25);
+        frame(bandThumbnail(1), 3.5);
+        return frame(bandThumbnail(2), kOpen);
+    }
+
+    static constexpr double kOpen = 3.75;
+};
+
+} // namespace
+
+TEST_F(FramePipelinePersonTest, APersonInTheAreaIsConfirmedOnTheFrameThatOpensTheCandidate)
+{
+    const PersonBox person { 0.4, 0.3, 0.2, 0.3, 0.6, false };
+    boxes = { { 0.4, 0.3, 0.2, 0.3, 0.49, false }, person };
+    const auto result = openCandidate();
+    EXPECT_EQ(result.kind, EventKind::person);
+    EXPECT_EQ(result.people, std::vector<PersonBox> { person });
+    EXPECT_EQ(peopleCalls, 1);
+    EXPECT_FALSE(pipeline.gate().isOpen());
+    EXPECT_EQ(pipeline.policy().lastEvent, kStart + kOpen);
+}
+
+namespace {
+
+struct PersistCase {
+    int persistent;
+    std::optional<EventKind> kind;
+    int discarded;
+};
+
+class FramePipelinePersistence : public FramePipelinePersonTest,
+                                 public ::testing::WithParamInterface<PersistCase> { };
+
+} // namespace
+
+TEST_P(FramePipelinePersistence, WithoutAPersonTheShareOfLastingChangeDecides)
+{
+    ASSERT_FALSE(openCandidate().event());
+    ASSERT_TRUE(pipeline.gate().isOpen());
+    // Gate frames 2 to 10, 7/32 s apart (each consults the detector); the first was the opening frame,
+    // which moved; the tenth comes at the end of the two-second window.
+    FramePipeline::Result last;
+    for (int gateFrame = 2; gateFrame <= 10; ++gateFrame) {
+        const double offset = kOpen + (gateFrame < 10 ? (gateFrame - 1) * 0.21875 : 2.0);
+        const auto luma
+            = gateFrame <= GetParam().persistent ? bandThumbnail(gateFrame + 2) : flatThumbnail(100);
+        last = frame(luma, offset);
+        if (gateFrame < 10) {
+            ASSERT_FALSE(last.event()) << gateFrame;
+        }
+    }
+    EXPECT_EQ(last.kind, GetParam().kind);
+    EXPECT_TRUE(last.people.empty());
+    EXPECT_EQ(pipeline.discardedCandidates(), GetParam().discarded);
+    EXPECT_FALSE(pipeline.gate().isOpen());
+    EXPECT_EQ(peopleCalls, 10);
+    EXPECT_EQ(pipeline.policy().hits, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shares, FramePipelinePersistence,
+    ::testing::Values(
+        PersistCase { 7, EventKind::unconfirmedMotion, 0 }, PersistCase { 6, std::nullopt, 1 }));
+
+TEST_F(FramePipelinePersonTest, DisarmingOrChangingModeClosesTheCandidateButTheSameModeDoesNot)
+{
+    openCandidate();
+    pipeline.setMode(DetectionMode::person);
+    EXPECT_TRUE(pipeline.gate().isOpen());
+    pipeline.setMode(DetectionMode::motion);
+    EXPECT_FALSE(pipeline.gate().isOpen());
+    EXPECT_EQ(pipeline.policy().hits, 0);
+
+    pipeline.setMode(DetectionMode::person);
+    frame(bandThumbnail(5), 70.0);
+    frame(bandThumbnail(6), 70.25);
+    frame(bandThumbnail(7), 70.5);
+    ASSERT_TRUE(pipeline.gate().isOpen());
+    const int calls = peopleCalls;
+    armedSince.reset();
+    EXPECT_FALSE(frame(bandThumbnail(8), 70.75).event());
+    EXPECT_FALSE(pipeline.gate().isOpen());
+    EXPECT_EQ(peopleCalls, calls);
+}

@@ -1,0 +1,314 @@
+#include "Analyzer.h"
+
+#include "ManualMainExecutor.h"
+#include "Settings.h"
+#include "SyntheticThumbnails.h"
+
+#include <QImage>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <semaphore>
+
+using namespace vardel;
+using namespace vardel::test;
+
+namespace {
+
+constexpr double kStart = 1'000'000.0;
+
+// A main executor whose posts the test waits for (on a condition variable) and runs on its own thread.
+class WaitableExecutor final : public MainExecutor {
+public:
+    void post(std::function<void()> work) override
+    {
+        m_inner.post(std::move(work));
+        m_posted.notify_all();
+    }
+    void postAfter(double seconds, std::function<void()> work) override
+    {
+        m_inner.postAfter(seconds, std::move(work));
+        m_posted.notify_all();
+    }
+    // Runs posted work until `done` holds; false after five seconds without it.
+    bool runUntil(const std::function<bool()>& done)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!done()) {
+            {
+                std::unique_lock lock(m_mutex);
+                if (!m_posted.wait_until(lock, deadline, [this] { return m_inner.pending() > 0; }))
+                    return false;
+            }
+            m_inner.drain();
+        }
+        return true;
+    }
+    int drain() { return m_inner.drain(); }
+
+private:
+    ManualMainExecutor m_inner;
+    std::mutex m_mutex;
+    std::condition_variable_any m_posted;
+};
+
+// Returns the boxes it is given (set before the frames that should see them); can hold the analysis
+// queue inside a call until the test releases it.
+class FakeDetector final : public PersonDetecting {
+public:
+    std::vector<PersonBox> people(const Frame&, const Focus&) override
+    {
+        if (holding) {
+            entered.release();
+            release.acquire();
+        }
+        return boxes;
+    }
+
+    std::vector<PersonBox> boxes;
+    std::atomic<bool> holding { false };
+    std::binary_semaphore entered { 0 };
+    std::binary_semaphore release { 0 };
+};
+
+Frame greyFrame(int width, int height, double time, std::uint8_t luma = 128)
+{
+    auto buffer = std::make_shared<FrameBuffer>(width, height, PixelFormat::i420);
+    for (int plane = 0; plane < buffer->planeCount(); ++plane) {
+        const std::uint8_t value = plane == 0 ? luma : 128;
+        for (int row = 0; row < buffer->planeHeight(plane); ++row)
+            std::fill_n(buffer->data(plane) + row * buffer->stride(plane), buffer->planeWidth(plane), value);
+    }
+    return Frame(std::move(buffer), time);
+}
+
+struct Photo {
+    double time;
+    std::optional<QByteArray> jpeg;
+};
+
+class AnalyzerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        auto fake = std::make_unique<FakeDetector>();
+        detector = fake.get();
+        analyzer = std::make_unique<Analyzer>(executor, std::move(fake));
+        analyzer->setOnOutput([this](const Analyzer::Output& output) { outputs.push_back(output); });
+        analyzer->setOnPhoto([this](double time, const std::optional<QByteArray>& jpeg) {
+            photos.push_back({ time, jpeg });
+        });
+    }
+
+    // Mode, arming (warm-up long over) and settled still frames from 0 to 3 s.
+    void start(DetectionMode mode, std::optional<double> armedSince = kStart - 100, int width = 1280,
+        int height = 720)
+    {
+        Settings settings;
+        settings.detectionMode = mode;
+        analyzer->apply(settings);
+        analyzer->setArmedSince(armedSince);
+        for (int second = 0; second <= 3; ++second)
+            feed(flatThumbnail(100), second, width, height);
+    }
+
+    // Submits one frame and waits for its output.
+    const Analyzer::Output& feed(
+        const std::vector<std::uint8_t>& luma, double offset, int width = 1280, int height = 720)
+    {
+        const std::size_t before = outputs.size();
+        EXPECT_TRUE(analyzer->submit(luma, greyFrame(width, height, kStart + offset), kStart + offset));
+        EXPECT_TRUE(executor.runUntil([&] { return outputs.size() > before; }));
+        return outputs.back();
+    }
+
+    bool waitForPhotos(std::size_t count)
+    {
+        return executor.runUntil([&] { return photos.size() >= count; });
+    }
+
+    WaitableExecutor executor;
+    FakeDetector* detector = nullptr;
+    std::unique_ptr<Analyzer> analyzer;
+    std::vector<Analyzer::Output> outputs;
+    std::vector<Photo> photos;
+};
+
+QImage decoded(const Photo& photo) { return photo.jpeg ? QImage::fromData(*photo.jpeg, "JPEG") : QImage(); }
+
+} // namespace
+
+TEST_F(AnalyzerTest, AFrameSubmittedWhileOneIsInWorkIsDroppedWithoutOutput)
+{
+    start(DetectionMode::person);
+    feed(bandThumbnail(0), 3.25);
+    feed(bandThumbnail(1), 3.5);
+
+    // The third moving frame opens a candidate; the detector holds the analysis queue.
+    detector->holding = true;
+    const std::size_t before = outputs.size();
+    ASSERT_TRUE(analyzer->submit(bandThumbnail(2), greyFrame(1280, 720, kStart + 3.75), kStart + 3.75));
+    detector->entered.acquire();
+    EXPECT_FALSE(analyzer->submit(bandThumbnail(3), greyFrame(1280, 720, kStart + 3.85), kStart + 3.85));
+    detector->holding = false;
+    detector->release.release();
+
+    ASSERT_TRUE(executor.runUntil([&] { return outputs.size() > before; }));
+    EXPECT_EQ(outputs.back().now, kStart + 3.75);
+    EXPECT_EQ(outputs.back().visionChecks, 1);
+    // The next frame is taken again, and nothing arrived for the dropped one.
+    feed(bandThumbnail(4), 4.0);
+    EXPECT_EQ(outputs.size(), before + 2);
+    for (const auto& output : outputs)
+        EXPECT_NE(output.now, kStart + 3.85);
+}
+
+TEST_F(AnalyzerTest, UnconfirmedMotionGivesAnUndimmedPhotoAndAPersonADimmedOne)
+{
+    start(DetectionMode::person);
+    feed(bandThumbnail(0), 3.25);
+    feed(bandThumbnail(1), 3.5);
+    // Movement throughout the two-second window and no person.
+    std::optional<EventKind> kind;
+    for (int i = 0; i <= 8 && !kind; ++i)
+        kind = feed(bandThumbnail(i + 2), 3.75 + i * 0.25).kind;
+    ASSERT_EQ(kind, EventKind::unconfirmedMotion);
+    ASSERT_TRUE(waitForPhotos(1));
+    const QImage plain = decoded(photos[0]);
+    ASSERT_FALSE(plain.isNull());
+    // Grey 128 stays grey 128 away from the stamp: no box, so no dimming.
+    EXPECT_NEAR(qGray(plain.pixel(20, 20)), 128, 6);
+
+    // After the cool-down, a person on the right side.
+    detector->boxes = { { 0.6, 0.2, 0.2, 0.5, 0.9, false } };
+    feed(bandThumbnail(0), 70.0);
+    feed(bandThumbnail(1), 70.25);
+    const auto person = feed(bandThumbnail(2), 70.5);
+    ASSERT_EQ(person.kind, EventKind::person);
+    EXPECT_EQ(person.people, detector->boxes);
+    ASSERT_TRUE(waitForPhotos(2));
+    const QImage spotlit = decoded(photos[1]);
+    ASSERT_FALSE(spotlit.isNull());
+    EXPECT_LT(qGray(spotlit.pixel(20, 20)), 100);
+    EXPECT_NEAR(qGray(spotlit.pixel(900, 300)), 128, 6);
+}
+
+TEST_F(AnalyzerTest, OutputsKeepComingWhileDisarmedButNothingIsDetected)
+{
+    start(DetectionMode::person, std::nullopt);
+    for (int i = 0; i < 20; ++i) {
+        const auto output = feed(bandThumbnail(i), 3.25 + i * 0.25);
+        EXPECT_TRUE(output.level.has_value());
+        EXPECT_FALSE(output.kind.has_value());
+        EXPECT_EQ(output.visionChecks, 0);
+    }
+    EXPECT_EQ(outputs.size(), 24u);
+    EXPECT_TRUE(photos.empty());
+}
+
+TEST_F(AnalyzerTest, OutputCarriesFrameSizeFormatAreaAndCoverFlag)
+{
+    Settings settings;
+    settings.roi = { 0.25, 0.25, 0.5, 0.5 };
+    analyzer->apply(settings);
+    const auto first = feed(flatThumbnail(5), 0, 1280, 720);
+    EXPECT_FALSE(first.formatChanged);
+    EXPECT_TRUE(first.looksCovered);
+    EXPECT_EQ(first.currentROI, settings.roi);
+
+    const auto changed = feed(bandThumbnail(3), 1, 640, 480);
+    EXPECT_TRUE(changed.formatChanged);
+    EXPECT_EQ(changed.width, 640);
+    EXPECT_EQ(changed.height, 480);
+    EXPECT_DOUBLE_EQ(changed.aspect, 4.0 / 3.0);
+    EXPECT_DOUBLE_EQ(changed.currentROI.y, 0.25 * 0.75 + 0.125);
+    EXPECT_FALSE(changed.looksCovered);
+}
+
+namespace {
+
+struct SizeCase {
+    int width;
+    int height;
+};
+
+class AnalyzerFrameSizes : public AnalyzerTest, public ::testing::WithParamInterface<SizeCase> { };
+
+} // namespace
+
+TEST_P(AnalyzerFrameSizes, OddAndExtremeSizesGoThroughToAPhoto)
+{
+    const auto [width, height] = GetParam();
+    start(DetectionMode::motion, kStart - 100, width, height);
+    // The whole thumbnail changes: at extreme aspects the watched area maps onto a thin strip of it.
+    feed(flatThumbnail(200), 3.25, width, height);
+    feed(flatThumbnail(30), 3.5, width, height);
+    const auto event = feed(flatThumbnail(200), 3.75, width, height);
+    EXPECT_EQ(event.kind, EventKind::motion);
+    EXPECT_EQ(event.width, width);
+    EXPECT_EQ(event.height, height);
+    EXPECT_FALSE(feed(flatThumbnail(30), 4.0, width, height).kind.has_value()); // cool-down
+    ASSERT_TRUE(waitForPhotos(1));
+    executor.drain();
+    ASSERT_EQ(photos.size(), 1u);
+    EXPECT_EQ(photos[0].time, kStart + 3.75);
+    EXPECT_EQ(decoded(photos[0]).size(), QSize(width, height));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, AnalyzerFrameSizes,
+    ::testing::Values(SizeCase { 1, 1 }, SizeCase { 4096, 2160 }, SizeCase { 641, 359 }, SizeCase { 3, 720 },
+        SizeCase { 1279, 1 }));
+
+TEST(AnalyzerLifetime, RefusesBadFramesAndDeliversNothingOnceGone)
+{
+    WaitableExecutor executor;
+    int delivered = 0;
+    {
+        Analyzer analyzer(executor, std::make_unique<FakeDetector>());
+        analyzer.setOnOutput([&](const Analyzer::Output&) { ++delivered; });
+        EXPECT_FALSE(analyzer.submit(std::vector<std::uint8_t>(100, 0), greyFrame(64, 36, kStart), kStart));
+        EXPECT_FALSE(analyzer.submit(flatThumbnail(0), Frame(), kStart));
+        for (int i = 0; i < 5; ++i)
+            analyzer.submit(flatThumbnail(100), greyFrame(320, 180, kStart + i), kStart + i);
+    }
+    executor.drain();
+    EXPECT_EQ(delivered, 0);
+}
+
+namespace {
+
+struct FocusCase {
+    const char* name;
+    ROI area;
+    std::vector<std::uint8_t> luma;
+    PersonDetecting::Focus expected;
+};
+
+class AnalyzerFocus : public ::testing::TestWithParam<FocusCase> { };
+
+} // namespace
+
+TEST_P(AnalyzerFocus, NarrowsTheSearchOnlyWhereThatHelps)
+{
+    const auto focus = Analyzer::focus(GetParam().area, GetParam().luma, flatThumbnail(100), 25);
+    EXPECT_NEAR(focus.x, GetParam().expected.x, 1e-9);
+    EXPECT_NEAR(focus.y, GetParam().expected.y, 1e-9);
+    EXPECT_NEAR(focus.w, GetParam().expected.w, 1e-9);
+    EXPECT_NEAR(focus.h, GetParam().expected.h, 1e-9);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AnalyzerFocus,
+    ::testing::Values(
+        FocusCase { "watchedArea", { 0.1, 0.2, 0.3, 0.4 }, flatThumbnail(100), { 0.1, 0.2, 0.3, 0.4 } },
+        FocusCase { "largeWatchedArea", { 0, 0, 0.8, 0.8 }, flatThumbnail(100), { 0, 0, 1, 1 } },
+        FocusCase { "nothingChangedBeyondTheThreshold", ROI::full(), flatThumbnail(125), { 0, 0, 1, 1 } },
+        // Columns 24-47 and rows 18-35 changed: 0.25 x 1/3 of the frame, grown by a quarter each side.
+        FocusCase { "changedBlock", ROI::full(), blockThumbnail(100, 200, 24, 18, 48, 36),
+            { 0.25 - 0.0625, 1.0 / 3 - 1.0 / 12, 0.375, 0.5 } },
+        // A change at the corner is grown only inside the frame.
+        FocusCase {
+            "cornerBlock", ROI::full(), blockThumbnail(100, 0, 0, 0, 24, 27), { 0, 0, 0.3125, 0.625 } },
+        FocusCase { "mostlyChanged", ROI::full(), blockThumbnail(100, 200, 0, 0, 80, 50), { 0, 0, 1, 1 } }),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });

@@ -1,0 +1,284 @@
+#include "FileCameraSource.h"
+
+#include "CaptureService.h"
+#include "Clock.h"
+#include "ManualMainExecutor.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <numeric>
+#include <random>
+#include <thread>
+
+namespace vardel {
+namespace {
+
+    namespace fs = std::filesystem;
+
+    // Short clips made by the ffmpeg command-line tool once for the whole suite.
+    class Clips {
+    public:
+        static Clips& shared()
+        {
+            static Clips clips;
+            return clips;
+        }
+        bool ready() const { return m_ready; }
+        fs::path folder() const { return m_folder; }
+        fs::path path(const std::string& name) const { return m_folder / name; }
+
+    private:
+        Clips()
+        {
+            m_folder = fs::temp_directory_path() / ("capture-test-" + std::to_string(::getpid()));
+            fs::create_directories(m_folder);
+            m_ready = make("testsrc=size=640x360:rate=30:duration=3", "thirty.mp4")
+                && make("testsrc2=size=320x180:rate=30:duration=1", "short.mp4")
+                && make("testsrc=size=320x180:rate=30:duration=2", "stream.ts");
+        }
+        ~Clips() { fs::remove_all(m_folder); }
+
+        bool make(const std::string& input, const std::string& name)
+        {
+            std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i " + input
+                + " -pix_fmt yuv420p -c:v mpeg4 -q:v 5 '" + path(name).string() + "' 2>/dev/null";
+            return std::system(command.c_str()) == 0 && fs::file_size(path(name)) > 0;
+        }
+
+        fs::path m_folder;
+        bool m_ready = false;
+    };
+
+    struct Delivered {
+        std::vector<std::uint8_t> luma;
+        Frame frame;
+        double time = 0;
+    };
+
+    class FileCaptureTest : public ::testing::Test {
+    protected:
+        void SetUp() override
+        {
+            if (!Clips::shared().ready())
+                GTEST_SKIP() << "the ffmpeg command-line tool is needed to make test clips";
+        }
+
+        void open(const fs::path& file, const std::string& name = {})
+        {
+            m_service
+                = std::make_unique<CaptureService>(std::make_unique<FileCameraSource>(file.string(), name),
+                    m_main, m_clock, [](const std::string&) {});
+            m_service->onStarted = [this] { ++m_starts; };
+            m_service->onError = [this](const std::string& message) { m_errors.push_back(message); };
+            m_service->onClipFrame = [this](const Frame&, double) { ++m_clipFrames; };
+            m_service->onFrame
+                = [this](const std::vector<std::uint8_t>& luma, const Frame& frame, double time) {
+                      std::lock_guard lock(m_mutex);
+                      m_frames.push_back({ luma, frame, time });
+                      m_arrived.notify_all();
+                  };
+        }
+
+        // Waits for `count` frames in all; false after 10 s.
+        bool waitForFrames(std::size_t count)
+        {
+            std::unique_lock lock(m_mutex);
+            return m_arrived.wait_for(
+                lock, std::chrono::seconds(10), [&] { return m_frames.size() >= count; });
+        }
+
+        // Runs main-thread work until `done` holds; false after 10 s.
+        template <typename Condition> bool waitOnMain(Condition done)
+        {
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (!done()) {
+                if (std::chrono::steady_clock::now() > deadline)
+                    return false;
+                m_main.drain();
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            return true;
+        }
+
+        std::vector<Delivered> frames()
+        {
+            std::lock_guard lock(m_mutex);
+            return m_frames;
+        }
+
+        test::ManualMainExecutor m_main;
+        SystemClock m_clock;
+        std::unique_ptr<CaptureService> m_service;
+        int m_starts = 0;
+        std::vector<std::string> m_errors;
+        std::atomic<int> m_clipFrames { 0 };
+        std::mutex m_mutex;
+        std::condition_variable m_arrived;
+        std::vector<Delivered> m_frames;
+    };
+
+    double lumaMean(const Frame& frame)
+    {
+        double sum = 0;
+        for (int row = 0; row < frame.height(); ++row) {
+            const std::uint8_t* line = frame.luma() + row * frame.lumaStride();
+            sum += std::accumulate(line, line + frame.width(), 0.0);
+        }
+        return sum / (double(frame.width()) * frame.height());
+    }
+
+    TEST_F(FileCaptureTest, ThirtyFramesPerSecondFilePlaysAtTenWithAreaThumbnails)
+    {
+        open(Clips::shared().path("thirty.mp4"), "Test Pattern");
+        EXPECT_EQ(m_service->devices(),
+            (std::vector<CameraDevice> {
+                { "Test Pattern", Clips::shared().path("thirty.mp4").string(), false } }));
+        m_service->startCamera();
+        ASSERT_TRUE(waitForFrames(11));
+        m_service->stopCamera();
+
+        auto got = frames();
+        // Ten intervals of 0.1 s of the file's time, played at its own pace.
+        double span = got[10].time - got[0].time;
+        EXPECT_GT(span, 0.85);
+        EXPECT_LT(span, 1.6);
+        EXPECT_GE(m_clipFrames, 11);
+        for (const auto& delivered : got) {
+            ASSERT_EQ(delivered.frame.width(), 640);
+            ASSERT_EQ(delivered.frame.height(), 360);
+            ASSERT_EQ(delivered.luma.size(), 5184u);
+            double thumbnailMean = std::accumulate(delivered.luma.begin(), delivered.luma.end(), 0.0) / 5184;
+            EXPECT_NEAR(thumbnailMean, lumaMean(delivered.frame), 1.0);
+        }
+        ASSERT_TRUE(waitOnMain([&] { return m_starts == 1; }));
+        EXPECT_TRUE(m_errors.empty());
+    }
+
+    TEST_F(FileCaptureTest, FilePlaysAgainFromItsStartWithoutABurst)
+    {
+        open(Clips::shared().path("short.mp4"));
+        m_service->startCamera();
+        ASSERT_TRUE(waitForFrames(16)); // a one-second file gives ten frames per pass
+        m_service->stopCamera();
+        auto got = frames();
+        for (std::size_t i = 1; i < got.size(); ++i)
+            EXPECT_GT(got[i].time - got[i - 1].time, 0.05) << "frame " << i;
+    }
+
+    TEST_F(FileCaptureTest, StopEmptiesLatestAndRestartDeliversAgain)
+    {
+        open(Clips::shared().path("stream.ts"));
+        m_service->startCamera();
+        ASSERT_TRUE(waitForFrames(2));
+        EXPECT_FALSE(m_service->latest().empty());
+
+        m_service->stopCamera();
+        EXPECT_TRUE(m_service->latest().empty());
+        m_service->waitUntilIdle(); // the stop has run: no frame is delivered any more
+        std::size_t afterStop = frames().size();
+        EXPECT_TRUE(m_service->latest().empty());
+        EXPECT_FALSE(m_service->currentDevice());
+
+        m_service->restart();
+        ASSERT_TRUE(waitForFrames(afterStop + 3));
+        ASSERT_TRUE(waitOnMain([&] { return m_starts == 2; }));
+        EXPECT_EQ(m_service->currentDevice()->name, "stream");
+        EXPECT_TRUE(m_errors.empty());
+    }
+
+    TEST_F(FileCaptureTest, UnknownCameraNameIsReportedNotFound)
+    {
+        open(Clips::shared().path("stream.ts"));
+        m_service->setCameraName("Front door");
+        m_service->startCamera();
+        ASSERT_TRUE(waitOnMain([&] { return !m_errors.empty(); }));
+        EXPECT_EQ(m_errors[0], "Câmera \"Front door\" não encontrada");
+        EXPECT_EQ(m_starts, 0);
+    }
+
+    TEST_F(FileCaptureTest, CutStreamPlaysWhatItHoldsAgainAndAgain)
+    {
+        fs::path cut = Clips::shared().folder() / "cut.ts";
+        fs::copy_file(Clips::shared().path("stream.ts"), cut, fs::copy_options::overwrite_existing);
+        fs::resize_file(cut, fs::file_size(cut) * 2 / 5); // about 0.8 s of a 2 s stream
+        open(cut);
+        m_service->startCamera();
+        ASSERT_TRUE(waitForFrames(14));
+        m_service->stopCamera();
+        m_main.drain();
+        EXPECT_TRUE(m_errors.empty());
+    }
+
+    TEST_F(FileCaptureTest, DamagedPicturesInTheMiddleAreSkippedAndPlaybackGoesOn)
+    {
+        fs::path damaged = Clips::shared().folder() / "middle.ts";
+        std::ifstream in(Clips::shared().path("stream.ts"), std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::mt19937 random(3);
+        // Scramble the payload of the middle fifth, keeping the 4-byte transport packet headers.
+        for (std::size_t i = bytes.size() * 2 / 5; i < bytes.size() * 3 / 5; ++i)
+            if (i % 188 >= 4)
+                bytes[i] = char(random());
+        std::ofstream(damaged, std::ios::binary) << bytes;
+
+        open(damaged);
+        m_service->startCamera();
+        ASSERT_TRUE(waitForFrames(22)); // more than one pass of the 2 s stream
+        m_service->stopCamera();
+        m_main.drain();
+        EXPECT_TRUE(m_errors.empty());
+    }
+
+    enum class Damage { empty, garbage, truncatedMp4, headerThenGarbage };
+
+    class DamagedFileTest : public FileCaptureTest, public ::testing::WithParamInterface<Damage> {
+    protected:
+        fs::path damaged()
+        {
+            std::string original = GetParam() == Damage::headerThenGarbage ? "stream.ts" : "thirty.mp4";
+            fs::path target
+                = Clips::shared().folder() / ("damaged-" + std::to_string(int(GetParam())) + "-" + original);
+            std::ifstream in(Clips::shared().path(original), std::ios::binary);
+            std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            std::mt19937 random(7);
+            switch (GetParam()) {
+            case Damage::empty:
+                bytes.clear();
+                break;
+            case Damage::garbage:
+                for (char& byte : bytes)
+                    byte = char(random());
+                break;
+            case Damage::truncatedMp4:
+                bytes.resize(bytes.size() / 2); // the index sits at the end
+                break;
+            case Damage::headerThenGarbage:
+                for (std::size_t i = 188 * 4; i < bytes.size(); ++i)
+                    bytes[i] = char(random());
+                break;
+            }
+            std::ofstream(target, std::ios::binary) << bytes;
+            return target;
+        }
+    };
+
+    TEST_P(DamagedFileTest, IsReportedThroughOnErrorWithoutACrash)
+    {
+        open(damaged());
+        m_service->startCamera();
+        ASSERT_TRUE(waitOnMain([&] { return !m_errors.empty(); }));
+        EXPECT_FALSE(m_errors[0].empty());
+        m_service->stopCamera();
+        m_service->waitUntilIdle();
+        EXPECT_TRUE(m_service->latest().empty());
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Files, DamagedFileTest,
+        ::testing::Values(Damage::empty, Damage::garbage, Damage::truncatedMp4, Damage::headerThenGarbage));
+
+} // namespace
+} // namespace vardel

@@ -1,0 +1,47 @@
+#include "FrameThinner.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace vardel {
+namespace {
+
+    struct RateCase {
+        double start;
+        double framesPerSecond;
+        int frames;
+        int passed;
+    };
+
+    class FrameThinnerRateTest : public ::testing::TestWithParam<RateCase> { };
+
+    TEST_P(FrameThinnerRateTest, PassesAtMostOneSamplePerSpacing)
+    {
+        FrameThinner thinner;
+        int passed = 0;
+        for (int i = 0; i < GetParam().frames; ++i)
+            passed += thinner.accept(GetParam().start + i / GetParam().framesPerSecond);
+        EXPECT_EQ(passed, GetParam().passed);
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Rates, FrameThinnerRateTest,
+        ::testing::Values(RateCase { 0.0, 30, 30, 10 }, // every third, including a first sample at time 0
+            RateCase { 86'400.5, 30, 300, 100 }, // monotonic camera time stamps
+            RateCase { 0.0, 10, 20, 20 }, // every sample
+            RateCase { 12.0, 60, 60, 10 }, RateCase { 3.0, 5, 10, 10 }));
+
+    TEST(FrameThinnerTest, TimeGoingBackwardsStartsANewRunInsteadOfStalling)
+    {
+        FrameThinner thinner;
+        EXPECT_TRUE(thinner.accept(100.0));
+        EXPECT_FALSE(thinner.accept(100.05));
+        EXPECT_TRUE(thinner.accept(2.0)); // the device's clock was reset
+        EXPECT_FALSE(thinner.accept(2.05));
+        EXPECT_TRUE(thinner.accept(2.1));
+        thinner.reset();
+        EXPECT_TRUE(thinner.accept(2.11));
+    }
+
+} // namespace
+} // namespace vardel

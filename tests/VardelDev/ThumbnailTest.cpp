@@ -1,0 +1,55 @@
+#include "Thumbnail.h"
+
+#include "Frame.h"
+
+#include <gtest/gtest.h>
+
+namespace vardel {
+namespace {
+
+    // A frame whose luma is `value(x, y)`.
+    template <typename Value> Frame makeFrame(int width, int height, Value value)
+    {
+        auto buffer = std::make_shared<FrameBuffer>(width, height, PixelFormat::nv12);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                buffer->data(0)[y * buffer->stride(0) + x] = std::uint8_t(value(x, y));
+        return Frame(buffer, 0);
+    }
+
+    TEST(ThumbnailTest, EachPixelIsTheMeanOfTheAreaItCovers)
+    {
+        // 1920x1080 -> 96x54: 20x20 blocks. Each block alternates 0/200 by column (mean 100) plus a block
+        // level; a point sampler would return 0 or 200+level, never the mean.
+        auto level = [](int x, int y) { return (x / 20 + y / 20) % 50; };
+        Frame frame = makeFrame(1920, 1080, [&](int x, int y) { return (x % 2 ? 200 : 0) + level(x, y); });
+        Thumbnail thumbnail;
+        auto luma = thumbnail.make(frame);
+        ASSERT_TRUE(luma);
+        ASSERT_EQ(luma->size(), 5184u);
+        for (int y = 0; y < 54; ++y)
+            for (int x = 0; x < 96; ++x)
+                ASSERT_NEAR((*luma)[y * 96 + x], 100 + level(x * 20, y * 20), 1) << x << "," << y;
+    }
+
+    TEST(ThumbnailTest, FollowsTheFrameSizeAndReadsOnlyThePictureNotThePadding)
+    {
+        Thumbnail thumbnail;
+        // 1281 wide: the stride is padded to 1312; padding bytes stay 0 while the picture is 90.
+        Frame odd = makeFrame(1281, 721, [](int, int) { return 90; });
+        Frame small = makeFrame(160, 90, [](int x, int) { return x < 80 ? 10 : 250; });
+        for (int round = 0; round < 2; ++round) {
+            auto flat = thumbnail.make(odd);
+            ASSERT_TRUE(flat);
+            for (auto value : *flat)
+                ASSERT_NEAR(value, 90, 1);
+            auto halves = thumbnail.make(small);
+            ASSERT_TRUE(halves);
+            EXPECT_NEAR((*halves)[0], 10, 1);
+            EXPECT_NEAR((*halves)[95], 250, 1);
+        }
+        EXPECT_FALSE(thumbnail.make(Frame()));
+    }
+
+} // namespace
+} // namespace vardel
