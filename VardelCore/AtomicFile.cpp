@@ -57,7 +57,8 @@ void AtomicFile::write(const std::filesystem::path& path, std::string_view bytes
 {
     const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
     std::string hidden(1, '.');
-    hidden.append(path.filename().string()).append(".XXXXXX").append(kSuffix);
+    // The stem only: a reader that picks files by extension must never see a half-written one.
+    hidden.append(path.stem().string()).append(".XXXXXX").append(kSuffix);
     const std::string pattern = (folder / hidden).string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');

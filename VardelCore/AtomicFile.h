@@ -7,7 +7,7 @@
 namespace vardel {
 
 // Durable replacement of a whole file: the bytes go to a hidden temporary file in the same folder whose
-// name never ends with the final extension (".<name>.XXXXXX.tmp"), which is given `mode`, flushed with
+// name never carries the final extension (".<stem>.XXXXXX.tmp"), which is given `mode`, flushed with
 // fsync, renamed over the target, and the folder is fsync'ed. Readers see either the old or the new file,
 // never a mix, also after a crash. Thread-safe; blocking.
 struct AtomicFile {

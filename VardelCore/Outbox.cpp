@@ -1,87 +1,17 @@
 #include "Outbox.h"
 
+#include "AtomicFile.h"
 #include "Error.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <fcntl.h>
 #include <nlohmann/json.hpp>
-#include <sys/stat.h>
-#include <system_error>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace vardel {
 
 namespace {
-
-    [[noreturn]] void throwErrno(const std::string& what)
-    {
-        throw std::system_error(errno, std::generic_category(), what);
-    }
-
-    // Closes the descriptor on every path out of the write.
-    struct FileDescriptor {
-        int fd = -1;
-        ~FileDescriptor()
-        {
-            if (fd >= 0)
-                ::close(fd);
-        }
-    };
-
-    void writeAll(int fd, const std::string& bytes, const std::string& name)
-    {
-        const char* data = bytes.data();
-        std::size_t left = bytes.size();
-        while (left > 0) {
-            ssize_t written = ::write(fd, data, left);
-            if (written < 0) {
-                if (errno == EINTR)
-                    continue;
-                throwErrno("write " + name);
-            }
-            data += written;
-            left -= static_cast<std::size_t>(written);
-        }
-    }
-
-    // Temporary file in the same folder (so the rename is atomic), contents and mode fixed and fsynced
-    // before the rename, then the folder fsynced so the new name itself survives a power cut.
-    void writeAtomically(const fs::path& target, const fs::path& temporary, const std::string& bytes)
-    {
-        const std::string name = temporary.string();
-        {
-            FileDescriptor file;
-            file.fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-            if (file.fd < 0)
-                throwErrno("open " + name);
-            try {
-                writeAll(file.fd, bytes, name);
-                // The umask can only take bits away; fchmod makes the mode exact before the item is visible.
-                if (::fchmod(file.fd, 0600) != 0)
-                    throwErrno("chmod " + name);
-                if (::fsync(file.fd) != 0)
-                    throwErrno("fsync " + name);
-            } catch (...) {
-                ::unlink(name.c_str());
-                throw;
-            }
-        }
-        if (::rename(name.c_str(), target.c_str()) != 0) {
-            int saved = errno;
-            ::unlink(name.c_str());
-            errno = saved;
-            throwErrno("rename " + name);
-        }
-        FileDescriptor folder;
-        folder.fd = ::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        // The item is in place; a folder that cannot be synced only weakens durability across a power cut.
-        if (folder.fd >= 0)
-            ::fsync(folder.fd);
-    }
 
     bool isPlainWord(const std::string& kind)
     {
@@ -133,7 +63,7 @@ fs::path Outbox::enqueue(
     // nlohmann's object keeps keys sorted; dump throws on invalid UTF-8 before anything touches the disk.
     const std::string bytes = item.dump(2) + "\n";
 
-    writeAtomically(url, m_directory / (kTemporaryPrefix + base), bytes);
+    AtomicFile::write(url, bytes, 0600);
     return url;
 }
 
@@ -156,23 +86,6 @@ std::vector<fs::path> Outbox::pending() const
     return items;
 }
 
-int Outbox::removeTemporaries() const
-{
-    int removed = 0;
-    std::error_code error;
-    fs::directory_iterator it(m_directory, error);
-    if (error)
-        return 0;
-    for (fs::directory_iterator end; it != end; it.increment(error)) {
-        if (error)
-            break;
-        if (it->path().filename().string().starts_with(kTemporaryPrefix)) {
-            std::error_code ignored;
-            if (fs::remove(it->path(), ignored))
-                ++removed;
-        }
-    }
-    return removed;
-}
+int Outbox::removeTemporaries() const { return AtomicFile::removeLeftovers(m_directory); }
 
 } // namespace vardel

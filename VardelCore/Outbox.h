@@ -36,9 +36,6 @@ public:
     // before anyone enqueues. Returns how many were removed.
     int removeTemporaries() const;
 
-    // Prefix of the temporary files of an item write; they never carry the ".json" extension.
-    static constexpr const char* kTemporaryPrefix = ".tmp-";
-
 private:
     std::filesystem::path m_directory;
     std::shared_ptr<const Clock> m_clock;

@@ -1,9 +1,10 @@
 #include "FileSecretStore.h"
 
+#include "AtomicFile.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
-#include <random>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -124,46 +125,8 @@ void FileSecretStore::write(const std::string& value)
         fail("cannot create " + m_folder.string());
 
     // A crash between create and rename leaves a temporary file behind; clear those first.
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(m_folder, ignored))
-        if (entry.path().filename().string().starts_with(".tmp-"))
-            std::filesystem::remove(entry.path(), ignored);
-
-    // The temporary name never ends like the final one, so a crash leaves nothing that reads as a secret.
-    std::random_device random;
-    const auto temporary = m_folder / (".tmp-" + std::to_string(random()) + "-" + std::to_string(::getpid()));
-    Fd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (fd.get() < 0)
-        fail("cannot create " + temporary.string());
-    auto cleanUp = [&] { ::unlink(temporary.c_str()); };
-    std::size_t done = 0;
-    while (done < value.size()) {
-        ssize_t written = ::write(fd.get(), value.data() + done, value.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written < 0) {
-            int saved = errno;
-            cleanUp();
-            errno = saved;
-            fail("cannot write " + temporary.string());
-        }
-        done += static_cast<std::size_t>(written);
-    }
-    if (::fchmod(fd.get(), 0600) != 0 || ::fsync(fd.get()) != 0 || ::close(fd.release()) != 0) {
-        int saved = errno;
-        cleanUp();
-        errno = saved;
-        fail("cannot write " + temporary.string());
-    }
-    if (::rename(temporary.c_str(), m_file.c_str()) != 0) {
-        int saved = errno;
-        cleanUp();
-        errno = saved;
-        fail("cannot replace " + m_file.string());
-    }
-    Fd folder(::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.get() >= 0)
-        ::fsync(folder.get());
+    AtomicFile::removeLeftovers(m_folder);
+    AtomicFile::write(m_file, value, 0600);
 }
 
 } // namespace vardel

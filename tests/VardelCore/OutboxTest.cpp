@@ -1,6 +1,7 @@
 #include "Outbox.h"
 
 #include "AlertQueue.h"
+#include "AtomicFile.h"
 #include "Error.h"
 #include "FakeClock.h"
 #include "OutboxFolder.h"
@@ -131,11 +132,11 @@ TEST_F(OutboxTest, ConcurrentProducersNeverShareAStamp)
 TEST_F(OutboxTest, RemoveTemporariesDeletesOnlyLeftoversOfInterruptedWrites)
 {
     const auto item = outbox.enqueue("text", "keep", std::nullopt);
-    test::OutboxFolder::write(folder.outbox() / ".tmp-1-text", "{\"kind\":");
+    test::OutboxFolder::write(folder.outbox() / ".1-text.a1B2c3.tmp", "{\"kind\":");
 
     EXPECT_EQ(outbox.removeTemporaries(), 1);
     EXPECT_TRUE(fs::exists(item));
-    EXPECT_FALSE(fs::exists(folder.outbox() / ".tmp-1-text"));
+    EXPECT_FALSE(fs::exists(folder.outbox() / ".1-text.a1B2c3.tmp"));
 }
 
 // Kills a producer with SIGKILL at random moments, many times: every item left in the folder must read
@@ -176,7 +177,7 @@ TEST_F(OutboxTest, ItemsSurviveAProducerKilledAtRandomMoments)
     }
     for (const auto& entry : fs::directory_iterator(folder.outbox())) {
         const auto name = entry.path().filename().string();
-        if (name.starts_with(Outbox::kTemporaryPrefix)) {
+        if (AtomicFile::isTemporary(entry.path())) {
             EXPECT_EQ(name.find(".json"), std::string::npos) << name;
         }
     }
