@@ -1,5 +1,6 @@
 #include "FileCameraSource.h"
 
+#include "AvErrorText.h"
 #include "Error.h"
 #include "SerialQueue.h"
 
@@ -18,13 +19,6 @@ extern "C" {
 namespace vardel {
 
 namespace {
-    std::string avText(int code)
-    {
-        char text[AV_ERROR_MAX_STRING_SIZE] = {};
-        av_strerror(code, text, sizeof text);
-        return text;
-    }
-
     bool isFullRange(const AVFrame& frame)
     {
         switch (frame.format) {
@@ -82,14 +76,14 @@ struct FileCameraSource::Playback {
     {
         int result = avformat_open_input(&format, path.c_str(), nullptr, nullptr);
         if (result < 0)
-            throw Error(1, path + ": " + avText(result));
+            throw Error(1, path + ": " + avErrorText(result));
         result = avformat_find_stream_info(format, nullptr);
         if (result < 0)
-            throw Error(1, path + ": " + avText(result));
+            throw Error(1, path + ": " + avErrorText(result));
         const AVCodec* codec = nullptr;
         stream = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
         if (stream < 0 || !codec)
-            throw Error(1, path + ": " + avText(stream < 0 ? stream : AVERROR_DECODER_NOT_FOUND));
+            throw Error(1, path + ": " + avErrorText(stream < 0 ? stream : AVERROR_DECODER_NOT_FOUND));
         AVStream* video = format->streams[stream];
         timeBase = video->time_base;
         if (video->avg_frame_rate.num > 0 && video->avg_frame_rate.den > 0)
@@ -98,14 +92,14 @@ struct FileCameraSource::Playback {
         packet = av_packet_alloc();
         frame = av_frame_alloc();
         if (!decoder || !packet || !frame)
-            throw Error(1, path + ": " + avText(AVERROR(ENOMEM)));
+            throw Error(1, path + ": " + avErrorText(AVERROR(ENOMEM)));
         result = avcodec_parameters_to_context(decoder, video->codecpar);
         if (result >= 0)
             result = avcodec_open2(decoder, codec, nullptr);
         if (result < 0)
-            throw Error(1, path + ": " + avText(result));
+            throw Error(1, path + ": " + avErrorText(result));
         if (decoder->width <= 0 || decoder->height <= 0)
-            throw Error(1, path + ": " + avText(AVERROR_INVALIDDATA));
+            throw Error(1, path + ": " + avErrorText(AVERROR_INVALIDDATA));
         startedAt = steadyNow();
     }
 
@@ -127,7 +121,7 @@ struct FileCameraSource::Playback {
             if (result != AVERROR(EAGAIN)) {
                 // A damaged picture is skipped; a file made only of damaged pictures is broken.
                 if (++badPackets > kMaxBadPackets)
-                    throw Error(2, avText(result));
+                    throw Error(2, avErrorText(result));
                 continue;
             }
 
@@ -138,13 +132,13 @@ struct FileCameraSource::Playback {
                 continue;
             }
             if (result < 0)
-                throw Error(2, avText(result));
+                throw Error(2, avErrorText(result));
             if (packet->stream_index == stream) {
                 result = avcodec_send_packet(decoder, packet);
                 // A damaged packet is skipped; a file made only of damaged packets is broken.
                 if (result < 0 && result != AVERROR(EAGAIN) && ++badPackets > kMaxBadPackets) {
                     av_packet_unref(packet);
-                    throw Error(2, avText(result));
+                    throw Error(2, avErrorText(result));
                 }
             }
             av_packet_unref(packet);
@@ -182,7 +176,7 @@ struct FileCameraSource::Playback {
         if (result < 0)
             result = avformat_seek_file(format, -1, INT64_MIN, 0, INT64_MAX, 0);
         if (result < 0)
-            throw Error(2, avText(result));
+            throw Error(2, avErrorText(result));
         avcodec_flush_buffers(decoder);
         draining = false;
         loopOffset = lastTime + frameDuration;

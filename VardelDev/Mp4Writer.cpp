@@ -1,5 +1,6 @@
 #include "Mp4Writer.h"
 
+#include "AvErrorText.h"
 #include "Error.h"
 
 extern "C" {
@@ -15,13 +16,6 @@ extern "C" {
 namespace vardel {
 
 namespace {
-
-    std::string describe(int error)
-    {
-        char text[AV_ERROR_MAX_STRING_SIZE] = {};
-        av_strerror(error, text, sizeof text);
-        return text;
-    }
 
     // Without a known next frame, the last sample lasts as long as the one before it; a clip of a single
     // frame shows it for a tenth of a second (the capture's usual frame interval).
@@ -66,7 +60,7 @@ struct Mp4Writer::Impl {
         const int result = av_write_frame(format, out);
         av_packet_unref(out);
         if (result < 0)
-            throw Error(12, "cannot write video: " + describe(result));
+            throw Error(12, "cannot write video: " + avErrorText(result));
     }
 
     // Takes every packet the encoder has ready. Each packet is held until the next one arrives, whose
@@ -78,7 +72,7 @@ struct Mp4Writer::Impl {
             if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
                 return;
             if (result < 0)
-                throw Error(12, "cannot encode video: " + describe(result));
+                throw Error(12, "cannot encode video: " + avErrorText(result));
             if (hasHeld) {
                 lastDuration = std::max<std::int64_t>(packet->pts - held->pts, 1);
                 held->duration = lastDuration;
@@ -108,7 +102,7 @@ Mp4Writer::Mp4Writer(const std::filesystem::path& path, int width, int height)
         throw Error(10, "the H.264 encoder libx264 is not available");
     int result = avformat_alloc_output_context2(&d.format, nullptr, "mp4", path.c_str());
     if (result < 0 || !d.format)
-        throw Error(10, "cannot create the MPEG-4 writer: " + describe(result));
+        throw Error(10, "cannot create the MPEG-4 writer: " + avErrorText(result));
     d.stream = avformat_new_stream(d.format, nullptr);
     d.codec = avcodec_alloc_context3(encoder);
     d.frame = av_frame_alloc();
@@ -142,10 +136,10 @@ Mp4Writer::Mp4Writer(const std::filesystem::path& path, int width, int height)
 
     result = avcodec_open2(c, encoder, nullptr);
     if (result < 0)
-        throw Error(10, "cannot open the H.264 encoder: " + describe(result));
+        throw Error(10, "cannot open the H.264 encoder: " + avErrorText(result));
     result = avcodec_parameters_from_context(d.stream->codecpar, c);
     if (result < 0)
-        throw Error(10, "cannot add the video track: " + describe(result));
+        throw Error(10, "cannot add the video track: " + avErrorText(result));
     d.stream->time_base = { 1, kTimeScale };
 
     d.frame->format = c->pix_fmt;
@@ -153,7 +147,7 @@ Mp4Writer::Mp4Writer(const std::filesystem::path& path, int width, int height)
     d.frame->height = height;
     result = av_frame_get_buffer(d.frame, 0);
     if (result < 0)
-        throw Error(10, "cannot allocate a video frame: " + describe(result));
+        throw Error(10, "cannot allocate a video frame: " + avErrorText(result));
 
     d.toYuv = sws_getContext(width, height, AV_PIX_FMT_BGRA, width, height, AV_PIX_FMT_YUV420P, SWS_BILINEAR,
         nullptr, nullptr, nullptr);
@@ -165,7 +159,7 @@ Mp4Writer::Mp4Writer(const std::filesystem::path& path, int width, int height)
 
     result = avio_open(&d.format->pb, path.c_str(), AVIO_FLAG_WRITE);
     if (result < 0)
-        throw Error(11, "cannot create " + path.string() + ": " + describe(result));
+        throw Error(11, "cannot create " + path.string() + ": " + avErrorText(result));
     d.fileOpen = true;
 
     AVDictionary* options = nullptr;
@@ -174,7 +168,7 @@ Mp4Writer::Mp4Writer(const std::filesystem::path& path, int width, int height)
     result = avformat_write_header(d.format, &options);
     av_dict_free(&options);
     if (result < 0)
-        throw Error(11, "cannot start writing " + path.string() + ": " + describe(result));
+        throw Error(11, "cannot start writing " + path.string() + ": " + avErrorText(result));
     d.headerWritten = true;
 }
 
@@ -194,14 +188,14 @@ bool Mp4Writer::append(const std::uint8_t* bgra, int stride, std::int64_t ticks)
     try {
         int result = av_frame_make_writable(d.frame);
         if (result < 0)
-            throw Error(12, "cannot reuse the video frame: " + describe(result));
+            throw Error(12, "cannot reuse the video frame: " + avErrorText(result));
         const std::uint8_t* const source[] = { bgra };
         const int sourceStride[] = { stride };
         sws_scale(d.toYuv, source, sourceStride, 0, d.codec->height, d.frame->data, d.frame->linesize);
         d.frame->pts = ticks;
         result = avcodec_send_frame(d.codec, d.frame);
         if (result < 0)
-            throw Error(12, "cannot encode video: " + describe(result));
+            throw Error(12, "cannot encode video: " + avErrorText(result));
         d.lastTicks = ticks;
         ++d.frames;
         d.drain();
@@ -220,7 +214,7 @@ void Mp4Writer::finish()
         throw Error(12, "the video could not be encoded");
     int result = avcodec_send_frame(d.codec, nullptr);
     if (result < 0)
-        throw Error(12, "cannot finish encoding: " + describe(result));
+        throw Error(12, "cannot finish encoding: " + avErrorText(result));
     d.drain();
     if (d.hasHeld) {
         d.held->duration = d.lastDuration;
@@ -232,9 +226,9 @@ void Mp4Writer::finish()
     const int closed = avio_closep(&d.format->pb);
     d.fileOpen = false;
     if (result < 0)
-        throw Error(12, "cannot complete the video file: " + describe(result));
+        throw Error(12, "cannot complete the video file: " + avErrorText(result));
     if (closed < 0)
-        throw Error(12, "cannot close the video file: " + describe(closed));
+        throw Error(12, "cannot close the video file: " + avErrorText(closed));
 }
 
 } // namespace vardel
