@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -24,16 +23,6 @@ namespace {
 constexpr const char* kInsideVariable = "VARDEL_TEST_KEYRING";
 constexpr const char* kService = "app.brisko.Brisko.telegram";
 constexpr const char* kLabel = "Brisko Telegram bot";
-
-std::string readAll(FILE* pipe)
-{
-    std::string text;
-    char buffer[4096];
-    while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe))
-        text.append(buffer, got);
-    ::pclose(pipe);
-    return text;
-}
 
 std::string readFile(const fs::path& path)
 {
@@ -75,10 +64,11 @@ class StoresReadsAndReplaces : public InsideKeyring {
         store().write("123456:second-ção");
         EXPECT_EQ(first.read(), "123456:second-ção") << "a later store finds and replaces the item";
         EXPECT_FALSE(store("someone-else").read());
-        const std::string items = readAll(::popen(
-            (std::string("secret-tool search --all service ") + kService + " account telegram-bot 2>&1")
-                .c_str(),
-            "r"));
+        const fs::path found = m_data / "found";
+        const std::string search = "secret-tool search --all service " + std::string(kService)
+            + " account telegram-bot > " + found.string() + " 2>&1";
+        ASSERT_EQ(std::system(search.c_str()), 0);
+        const std::string items = readFile(found);
         EXPECT_EQ(items.find("label = "), items.rfind("label = ")) << "one item: " << items;
         EXPECT_NE(items.find(std::string("label = ") + kLabel), std::string::npos) << items;
 
