@@ -10,6 +10,16 @@ using Outcome = PersonGate::Outcome;
 namespace {
 
 constexpr ROI kRightHalf { 0.5, 0, 0.5, 1 };
+const double kConfident = PersonGate().minConfidence;
+
+void expectBox(const PersonBox& actual, const PersonBox& expected)
+{
+    EXPECT_NEAR(actual.x, expected.x, 1e-9);
+    EXPECT_NEAR(actual.y, expected.y, 1e-9);
+    EXPECT_NEAR(actual.w, expected.w, 1e-9);
+    EXPECT_NEAR(actual.h, expected.h, 1e-9);
+    EXPECT_EQ(std::pair(actual.confidence, actual.isFace), std::pair(expected.confidence, expected.isFace));
+}
 
 struct MatchCase {
     const char* name;
@@ -21,38 +31,34 @@ class PersonGateMatch : public ::testing::TestWithParam<MatchCase> { };
 
 } // namespace
 
-TEST_P(PersonGateMatch, AppliesConfidenceCentreAndOverlapRules)
+TEST_P(PersonGateMatch, NeedsConfidenceAndTheCentreOrAFifthOfTheBoxInTheArea)
 {
     EXPECT_EQ(PersonGate().matches(GetParam().box, kRightHalf), GetParam().matches);
 }
 
 INSTANTIATE_TEST_SUITE_P(Boxes, PersonGateMatch,
-    ::testing::Values(MatchCase { "centreInside", { 0.6, 0.3, 0.2, 0.2, 0.6, false }, true },
-        MatchCase { "confidenceJustBelow", { 0.6, 0.3, 0.2, 0.2, 0.49, false }, false },
-        MatchCase { "confidenceExactlyHalf", { 0.6, 0.3, 0.2, 0.2, 0.5, false }, true },
+    ::testing::Values(MatchCase { "centreInside", { 0.6, 0.3, 0.2, 0.2, kConfident, false }, true },
+        MatchCase {
+            "confidenceJustBelow", { 0.6, 0.3, 0.2, 0.2, std::nextafter(kConfident, 0.0), false }, false },
         MatchCase { "confidenceNaN", { 0.6, 0.3, 0.2, 0.2, std::nan(""), false }, false },
         MatchCase { "centreOnTheBorder", { 0.4, 0.3, 0.2, 0.2, 0.9, false }, true },
         // Centre outside at x 0.4; 0.1 of the 0.4 width lies inside, then 0.06.
         MatchCase { "quarterInside", { 0.2, 0.4, 0.4, 0.2, 0.9, false }, true },
         MatchCase { "fifteenPercentInside", { 0.16, 0.4, 0.4, 0.2, 0.9, false }, false },
         MatchCase { "zeroWidthCentreOutside", { 0.45, 0.4, 0.0, 0.2, 0.9, false }, false },
-        MatchCase { "zeroWidthCentreInside", { 0.7, 0.4, 0.0, 0.2, 0.9, false }, true }),
+        MatchCase { "zeroWidthCentreInside", { 0.7, 0.4, 0.0, 0.2, 0.9, false }, true },
+        MatchCase { "notANumber", { std::nan(""), 0.3, 0.2, 0.2, 0.9, false }, false }),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
-TEST(PersonGate, ConsultsTheDetectorAtOnceAfterOpeningThenAtMostEveryInterval)
+TEST(PersonGate, AsksTheDetectorAtOnceAfterOpeningThenAtMostEveryInterval)
 {
     PersonGate gate;
     int calls = 0;
     std::vector<PersonBox> boxes;
-    const auto step = [&](double now) {
-        return gate.step(now, 0, 0.05, kRightHalf, [&] {
-            ++calls;
-            return boxes;
-        });
-    };
+    const auto step
+        = [&](double now) { return gate.step(now, 0, 0.05, kRightHalf, [&] { return ++calls, boxes; }); };
     EXPECT_EQ(step(1000), Outcome::discarded()); // closed: nothing happens
     EXPECT_EQ(calls, 0);
-    EXPECT_EQ(gate, PersonGate {});
 
     gate.checkInterval = 100; // even a long interval does not delay the first check
     gate.open(1000);
@@ -69,5 +75,54 @@ TEST(PersonGate, ConsultsTheDetectorAtOnceAfterOpeningThenAtMostEveryInterval)
     EXPECT_EQ(step(1001.25), Outcome::confirmed(EventKind::person));
     EXPECT_EQ(gate.lastMatch, std::vector<PersonBox> { boxes[1] });
     EXPECT_FALSE(gate.isOpen());
-    EXPECT_EQ(gate.checks, 3);
+}
+
+TEST(PersonGate, EveryCandidateCountsOnlyItsOwnFramesOfLastingChange)
+{
+    // Nine frames over the two-second window; 70 % of them must show lasting change.
+    const std::pair<int, Outcome> candidates[] = { { 6, Outcome::discarded() }, { 1, Outcome::discarded() },
+        { 7, Outcome::confirmed(EventKind::unconfirmedMotion) } };
+    PersonGate gate;
+    double t = 0;
+    for (const auto& [lasting, expected] : candidates) {
+        gate.open(t);
+        Outcome outcome;
+        for (int frame = 0; frame < 9; ++frame)
+            outcome = gate.step(t + frame * 0.25, frame < lasting ? 0.1 : 0.0, 0.05, kRightHalf, nullptr);
+        EXPECT_EQ(outcome, expected) << lasting;
+        t += 10;
+    }
+}
+
+TEST(PersonBox, OverlapFractionIsAnInclusiveThreshold)
+{
+    const PersonBox box { 0.0, 0.0, 0.5, 0.5, 0.9 };
+    const ROI area { 0.375, 0.0, 0.5, 1.0 }; // centre outside, exactly a quarter of the box inside
+    EXPECT_TRUE(box.overlaps(area, 0.25));
+    EXPECT_FALSE(box.overlaps(area, 0.26));
+}
+
+TEST(PersonBox, HeadAndShouldersAroundAFaceClampedToThePicture)
+{
+    expectBox(PersonBox::headAndShoulders({ 0.45, 0.1, 0.1, 0.1, 0.8, true }),
+        { 0.37, 0.05, 0.26, 0.32, 0.8, true });
+    expectBox(PersonBox::headAndShoulders({ 0.45, 0.0, 0.1, 0.1, 0.8, true }),
+        { 0.37, 0.0, 0.26, 0.27, 0.8, true });
+    expectBox(PersonBox::headAndShoulders({ 0.9, 0.8, 0.1, 0.1, 0.7, true }),
+        { 0.82, 0.75, 0.18, 0.25, 0.7, true });
+}
+
+TEST(PersonBox, FacesInsideABodyAreNotDrawnTwice)
+{
+    const PersonBox body { 0.1, 0.1, 0.3, 0.5, 0.9, false };
+    const PersonBox faceInBody { 0.2, 0.15, 0.1, 0.1, 0.95, true };
+    const PersonBox faceOnBorder { 0.35, 0.25, 0.1, 0.1, 0.9, true }; // centre on the body's right border
+    const PersonBox faceAlone { 0.7, 0.2, 0.1, 0.1, 0.85, true };
+    const PersonBox secondBody { 0.5, 0.5, 0.2, 0.4, 0.6, false };
+    EXPECT_EQ(PersonBox::forDrawing({ faceInBody, body, faceOnBorder, faceAlone, secondBody }),
+        (std::vector<PersonBox> { body, secondBody, PersonBox::headAndShoulders(faceAlone) }));
+    EXPECT_EQ(PersonBox::merge({}, { faceAlone, faceInBody }),
+        (std::vector<PersonBox> {
+            PersonBox::headAndShoulders(faceAlone), PersonBox::headAndShoulders(faceInBody) }));
+    EXPECT_TRUE(PersonBox::forDrawing({}).empty());
 }

@@ -1,82 +1,53 @@
 #include "ModeMachine.h"
 #include "AlertSink.h"
-#include "AppLanguage.h"
 #include "CameraControl.h"
 #include "L.h"
+#include "Lifecycle.h"
 #include "PowerControl.h"
+#include "QueueControl.h"
 #include "RecordingControl.h"
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <string>
-#include <vector>
+#include <filesystem>
+#include <fstream>
 
 using namespace vardel;
+namespace fs = std::filesystem;
 
 namespace {
 
-// Records every control call, in order, into one shared journal.
-struct Journal {
-    std::vector<std::string> calls;
-    std::vector<std::string> texts;
-};
+using Calls = std::vector<std::string>;
 
-struct FakeCamera final : CameraControl {
-    Journal& journal;
-    explicit FakeCamera(Journal& j)
-        : journal(j)
-    {
-    }
-    void startCamera() override { journal.calls.push_back("startCamera"); }
-    void stopCamera() override { journal.calls.push_back("stopCamera"); }
-};
+// Every control the machine and the quit sequence drive, journaling each call in order; the recorder and
+// the queue hold their completion callbacks until the test releases them.
+struct Controls final : CameraControl, PowerControl, AlertSink, RecordingControl, QueueControl {
+    Calls calls, texts;
+    std::vector<std::function<void()>> idle, flushed;
+    std::vector<double> timeouts;
 
-struct FakePower final : PowerControl {
-    Journal& journal;
-    explicit FakePower(Journal& j)
-        : journal(j)
-    {
-    }
-    void preventSleep() override { journal.calls.push_back("preventSleep"); }
-    void allowSleep() override { journal.calls.push_back("allowSleep"); }
-};
-
-struct FakeAlerts final : AlertSink {
-    Journal& journal;
-    explicit FakeAlerts(Journal& j)
-        : journal(j)
-    {
-    }
+    void startCamera() override { calls.push_back("startCamera"); }
+    void stopCamera() override { calls.push_back("stopCamera"); }
+    void preventSleep() override { calls.push_back("preventSleep"); }
+    void allowSleep() override { calls.push_back("allowSleep"); }
     void enqueueText(const std::string& text) override
     {
-        journal.calls.push_back("enqueueText");
-        journal.texts.push_back(text);
+        calls.push_back("enqueueText"), texts.push_back(text);
     }
-};
-
-// Holds `whenIdle` callbacks until the test releases them, like a recorder still writing a clip.
-struct FakeRecorder final : RecordingControl {
-    Journal& journal;
-    std::vector<std::function<void()>> waiting;
-    std::vector<double> timeouts;
-    explicit FakeRecorder(Journal& j)
-        : journal(j)
-    {
-    }
-    void startRecording() override { journal.calls.push_back("startRecording"); }
-    void stopRecording() override { journal.calls.push_back("stopRecording"); }
+    void startRecording() override { calls.push_back("startRecording"); }
+    void stopRecording() override { calls.push_back("stopRecording"); }
     void whenIdle(double timeout, std::function<void()> done) override
     {
-        journal.calls.push_back("whenIdle");
-        timeouts.push_back(timeout);
-        waiting.push_back(std::move(done));
+        calls.push_back("whenIdle"), timeouts.push_back(timeout), idle.push_back(std::move(done));
     }
-    void becomeIdle()
+    void startSending() override { calls.push_back("startSending"); }
+    void stopAndFlush(double timeout, std::function<void()> done) override
     {
-        auto callbacks = std::move(waiting);
-        waiting.clear();
-        for (auto& callback : callbacks)
+        calls.push_back("stopAndFlush"), timeouts.push_back(timeout), flushed.push_back(std::move(done));
+    }
+    static void release(std::vector<std::function<void()>>& held)
+    {
+        for (auto& callback : std::exchange(held, {}))
             callback();
     }
 };
@@ -85,124 +56,118 @@ class ModeMachineTest : public ::testing::Test {
 protected:
     void SetUp() override { L::setLanguage(AppLanguage::en); }
 
-    ModeMachine makeMachine(bool withRecorder = true)
+    ModeMachine machine(bool withRecorder = true)
     {
         return ModeMachine(
-            camera, power, alerts,
-            [this] {
-                ++blockerCalls;
-                return blocker;
-            },
-            withRecorder ? &recorder : nullptr, [this] { return now; });
+            c, c, c, [this] { return ++blockerCalls, blocker; }, withRecorder ? &c : nullptr,
+            [this] { return now; });
     }
+    void clear() { c.calls.clear(), c.texts.clear(), c.timeouts.clear(); }
 
-    Journal journal;
-    FakeCamera camera { journal };
-    FakePower power { journal };
-    FakeAlerts alerts { journal };
-    FakeRecorder recorder { journal };
+    Controls c;
     std::optional<std::string> blocker;
     int blockerCalls = 0;
     double now = 1'700'000'000;
 };
 
-using Calls = std::vector<std::string>;
-
 } // namespace
 
-TEST_F(ModeMachineTest, OffToProtectionStartsCameraArmsAndAnnouncesInOrder)
+TEST_F(ModeMachineTest, ProtectionStartsArmsAndAnnouncesThenStopsWaitingForTheClip)
 {
-    auto machine = makeMachine();
-    EXPECT_EQ(machine.apply(false, true), Mode::monitor);
-    EXPECT_EQ(journal.calls, (Calls { "startCamera", "preventSleep", "startRecording", "enqueueText" }));
-    ASSERT_EQ(journal.texts.size(), 1u);
-    EXPECT_EQ(journal.texts[0].rfind("Brisko: protection on · ", 0), 0u) << journal.texts[0];
-    EXPECT_EQ(machine.monitorSince(), now);
-    EXPECT_FALSE(machine.lastRefusal());
+    auto m = machine();
+    EXPECT_EQ(m.apply(false, true), Mode::monitor);
+    EXPECT_EQ(c.calls, (Calls { "startCamera", "preventSleep", "startRecording", "enqueueText" }));
+    EXPECT_EQ(c.texts.at(0).rfind("Brisko: protection on · ", 0), 0u) << c.texts[0];
+    EXPECT_EQ(m.monitorSince(), now);
+
+    // Repeating the request changes nothing and does not ask the blocker again.
+    clear();
+    const int asked = blockerCalls;
+    blocker = "would refuse";
+    EXPECT_EQ(m.apply(true, true), Mode::monitor);
+    EXPECT_TRUE(c.calls.empty());
+    EXPECT_EQ(blockerCalls, asked);
+
+    // To preview: the camera stays, the "off" text waits for the recorder to finish its clip.
+    EXPECT_EQ(m.apply(true, false), Mode::preview);
+    EXPECT_EQ(c.calls, (Calls { "stopRecording", "allowSleep", "whenIdle" }));
+    EXPECT_EQ(c.timeouts, (std::vector<double> { 20.0 }));
+    EXPECT_TRUE(c.texts.empty());
+    EXPECT_FALSE(m.monitorSince());
+    Controls::release(c.idle);
+    EXPECT_EQ(c.texts.at(0).rfind("Brisko: protection off · ", 0), 0u) << c.texts[0];
+
+    // From preview the camera is not restarted, and all off stops it last.
+    blocker.reset();
+    clear();
+    EXPECT_EQ(m.apply(true, true), Mode::monitor);
+    EXPECT_EQ(c.calls, (Calls { "preventSleep", "startRecording", "enqueueText" }));
+    clear();
+    EXPECT_EQ(m.apply(false, false), Mode::off);
+    EXPECT_EQ(c.calls, (Calls { "stopRecording", "allowSleep", "whenIdle", "stopCamera" }));
 }
 
-TEST_F(ModeMachineTest, RefusedStartWithPreviewGivesPreviewAndSendsNothing)
+TEST_F(ModeMachineTest, ARefusedStartFallsBackToPreviewOrOffAndSendsNothing)
 {
     blocker = "no chat";
-    auto machine = makeMachine();
-    EXPECT_EQ(machine.apply(true, true), Mode::preview);
-    EXPECT_EQ(journal.calls, (Calls { "startCamera" }));
-    ASSERT_TRUE(machine.lastRefusal());
-    EXPECT_NE(machine.lastRefusal()->find("no chat"), std::string::npos);
-    EXPECT_FALSE(machine.monitorSince());
+    auto m = machine();
+    EXPECT_EQ(m.apply(true, true), Mode::preview);
+    EXPECT_EQ(c.calls, (Calls { "startCamera" }));
+    EXPECT_NE(m.lastRefusal().value_or("").find("no chat"), std::string::npos);
+    EXPECT_FALSE(m.monitorSince());
 
-    // A refused start from off without preview stays off and touches nothing.
-    auto second = makeMachine();
-    journal.calls.clear();
-    EXPECT_EQ(second.apply(false, true), Mode::off);
-    EXPECT_TRUE(journal.calls.empty());
-    EXPECT_TRUE(second.lastRefusal());
-
-    // The refusal is cleared by the next apply.
-    EXPECT_EQ(second.apply(false, false), Mode::off);
-    EXPECT_FALSE(second.lastRefusal());
+    auto fromOff = machine();
+    clear();
+    EXPECT_EQ(fromOff.apply(false, true), Mode::off);
+    EXPECT_TRUE(c.calls.empty());
+    EXPECT_TRUE(fromOff.lastRefusal());
+    fromOff.apply(false, false);
+    EXPECT_FALSE(fromOff.lastRefusal()) << "cleared by the next apply";
 }
 
-TEST_F(ModeMachineTest, LeavingProtectionForPreviewKeepsCameraAndWaitsForRecorderBeforeOffText)
+TEST_F(ModeMachineTest, WithoutRecorderTheOffTextGoesAtOnceAndALateIdleCallbackDoesNothing)
 {
-    auto machine = makeMachine();
-    machine.apply(false, true);
-    journal = {};
-    now += 30;
-    EXPECT_EQ(machine.apply(true, false), Mode::preview);
-    EXPECT_EQ(journal.calls, (Calls { "stopRecording", "allowSleep", "whenIdle" }));
-    EXPECT_EQ(recorder.timeouts, (std::vector<double> { 20.0 }));
-    EXPECT_TRUE(journal.texts.empty());
-    EXPECT_FALSE(machine.monitorSince());
+    auto m = machine(false);
+    m.apply(false, true);
+    clear();
+    EXPECT_EQ(m.apply(false, false), Mode::off);
+    EXPECT_EQ(c.calls, (Calls { "allowSleep", "enqueueText", "stopCamera" }));
 
-    recorder.becomeIdle();
-    ASSERT_EQ(journal.texts.size(), 1u);
-    EXPECT_EQ(journal.texts[0].rfind("Brisko: protection off · ", 0), 0u) << journal.texts[0];
-}
-
-TEST_F(ModeMachineTest, LeavingProtectionWithoutRecorderAnnouncesAtOnceAndAllOffStopsCameraLast)
-{
-    auto machine = makeMachine(false);
-    machine.apply(false, true);
-    journal = {};
-    EXPECT_EQ(machine.apply(false, false), Mode::off);
-    EXPECT_EQ(journal.calls, (Calls { "allowSleep", "enqueueText", "stopCamera" }));
-}
-
-TEST_F(ModeMachineTest, RepeatingTheRequestIsANoOpAndBlockerIsNotAskedWhileProtecting)
-{
-    auto machine = makeMachine();
-    machine.apply(false, true);
-    int askedAfterStart = blockerCalls;
-    journal = {};
-    blocker = "would refuse";
-    EXPECT_EQ(machine.apply(false, true), Mode::monitor);
-    EXPECT_EQ(machine.apply(true, true), Mode::monitor);
-    EXPECT_TRUE(journal.calls.empty());
-    EXPECT_EQ(blockerCalls, askedAfterStart);
-    EXPECT_FALSE(machine.lastRefusal());
-}
-
-TEST_F(ModeMachineTest, PreviewToProtectionDoesNotRestartCamera)
-{
-    auto machine = makeMachine();
-    machine.apply(true, false);
-    journal = {};
-    EXPECT_EQ(machine.apply(true, true), Mode::monitor);
-    EXPECT_EQ(journal.calls, (Calls { "preventSleep", "startRecording", "enqueueText" }));
-    journal = {};
-    EXPECT_EQ(machine.apply(false, false), Mode::off);
-    EXPECT_EQ(journal.calls, (Calls { "stopRecording", "allowSleep", "whenIdle", "stopCamera" }));
-}
-
-TEST_F(ModeMachineTest, IdleCallbackAfterTheMachineIsGoneDoesNothing)
-{
     {
-        auto machine = makeMachine();
-        machine.apply(false, true);
-        machine.apply(false, false);
+        auto gone = machine();
+        gone.apply(false, true);
+        gone.apply(false, false);
     }
-    journal.texts.clear();
-    recorder.becomeIdle();
-    EXPECT_TRUE(journal.texts.empty());
+    clear();
+    Controls::release(c.idle);
+    EXPECT_TRUE(c.texts.empty());
+}
+
+TEST_F(ModeMachineTest, QuitStopsThenWaitsForTheClipThenTheFlushThenEmptiesTheTemporaryFolders)
+{
+    const fs::path root = fs::temp_directory_path() / ("vardel-lifecycle-" + std::to_string(::getpid()));
+    fs::create_directories(root / "clips" / "nested");
+    std::ofstream(root / "clips" / "nested" / "b.mp4") << "y";
+    for (bool withHelpers : { true, false }) {
+        std::ofstream(root / "clips" / "a.mp4") << "x";
+        auto m = machine(withHelpers);
+        m.apply(true, false);
+        clear();
+        bool done = false;
+        Lifecycle::quit(m, withHelpers ? &c : nullptr, withHelpers ? &c : nullptr,
+            { root / "clips", root / "missing" }, [&] { done = true; });
+        EXPECT_EQ(m.mode(), Mode::off);
+        if (withHelpers) {
+            EXPECT_EQ(c.calls, (Calls { "stopCamera", "whenIdle" }));
+            Controls::release(c.idle);
+            EXPECT_EQ(c.calls.back(), "stopAndFlush");
+            EXPECT_FALSE(done);
+            EXPECT_TRUE(fs::exists(root / "clips" / "a.mp4")) << "not cleaned before the flush ends";
+            Controls::release(c.flushed);
+        }
+        EXPECT_TRUE(done);
+        EXPECT_TRUE(fs::is_directory(root / "clips"));
+        EXPECT_TRUE(fs::is_empty(root / "clips"));
+    }
+    fs::remove_all(root);
 }

@@ -2,14 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <ctime>
 #include <fstream>
-#include <iterator>
-#include <string>
+#include <sstream>
 #include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
 
 using namespace vardel;
 namespace fs = std::filesystem;
@@ -19,12 +15,8 @@ namespace {
 double utc(int year, int month, int day, int hour, int minute, int second)
 {
     std::tm fields {};
-    fields.tm_year = year - 1900;
-    fields.tm_mon = month - 1;
-    fields.tm_mday = day;
-    fields.tm_hour = hour;
-    fields.tm_min = minute;
-    fields.tm_sec = second;
+    fields.tm_year = year - 1900, fields.tm_mon = month - 1, fields.tm_mday = day;
+    fields.tm_hour = hour, fields.tm_min = minute, fields.tm_sec = second;
     return static_cast<double>(timegm(&fields));
 }
 
@@ -40,10 +32,7 @@ public:
     }
     ~ScopedZone()
     {
-        if (m_old)
-            setenv("TZ", m_old->c_str(), 1);
-        else
-            unsetenv("TZ");
+        m_old ? setenv("TZ", m_old->c_str(), 1) : unsetenv("TZ");
         tzset();
     }
 
@@ -54,22 +43,22 @@ private:
 mode_t modeOf(const fs::path& path)
 {
     struct stat info { };
-    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
-    return info.st_mode & 07777;
+    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
 std::string readAll(const fs::path& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return { std::istreambuf_iterator<char>(in), {} };
+    std::stringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
 }
 
 std::vector<std::uint8_t> bytes(const std::string& text) { return { text.begin(), text.end() }; }
 
 struct NameCase {
+    const char* name;
     const char* zone;
     double at;
-    const char* day;
     const char* stamp;
 };
 
@@ -79,25 +68,23 @@ class EventFileNames : public ::testing::TestWithParam<NameCase> { };
 
 TEST_P(EventFileNames, FollowTheLocalTimeOfTheZone)
 {
-    const auto& param = GetParam();
-    ScopedZone zone(param.zone);
-    EXPECT_EQ(EventFiles::dayName(param.at), param.day);
-    EXPECT_EQ(EventFiles::photoURL("/r", param.at),
-        fs::path("/r") / param.day / (std::string(param.stamp) + ".jpg"));
-    EXPECT_EQ(EventFiles::clipURL("/r", param.at),
-        fs::path("/r") / param.day / (std::string(param.stamp) + ".mp4"));
+    ScopedZone zone(GetParam().zone);
+    const std::string stamp = GetParam().stamp, day = stamp.substr(0, 10);
+    EXPECT_EQ(EventFiles::dayName(GetParam().at), day);
+    EXPECT_EQ(EventFiles::photoURL("/r", GetParam().at), fs::path("/r") / day / (stamp + ".jpg"));
+    EXPECT_EQ(EventFiles::clipURL("/r", GetParam().at), fs::path("/r") / day / (stamp + ".mp4"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Zones, EventFileNames,
-    ::testing::Values(NameCase { "BRT3", utc(2025, 3, 9, 10, 5, 3), "2025-03-09", "2025-03-09_07-05-03" },
+    ::testing::Values(NameCase { "local", "BRT3", utc(2025, 3, 9, 10, 5, 3), "2025-03-09_07-05-03" },
         // Fractions of a second are cut off, never rounded up into the next second.
-        NameCase { "BRT3", utc(2025, 3, 9, 10, 5, 3) + 0.999, "2025-03-09", "2025-03-09_07-05-03" },
-        // The last second of a day and the first of the next land in different folders.
-        NameCase { "BRT3", utc(2026, 1, 1, 2, 59, 59), "2025-12-31", "2025-12-31_23-59-59" },
-        NameCase { "BRT3", utc(2026, 1, 1, 3, 0, 0), "2026-01-01", "2026-01-01_00-00-00" },
+        NameCase { "fractionCut", "BRT3", utc(2025, 3, 9, 10, 5, 3) + 0.999, "2025-03-09_07-05-03" },
+        NameCase { "lastSecondOfYear", "BRT3", utc(2026, 1, 1, 2, 59, 59), "2025-12-31_23-59-59" },
+        NameCase { "firstSecondOfYear", "BRT3", utc(2026, 1, 1, 3, 0, 0), "2026-01-01_00-00-00" },
         // The zone's daylight-saving rules apply (summer time began at 01:00 UTC that day).
-        NameCase { "Europe/Berlin", utc(2025, 3, 30, 0, 59, 59), "2025-03-30", "2025-03-30_01-59-59" },
-        NameCase { "Europe/Berlin", utc(2025, 3, 30, 1, 0, 0), "2025-03-30", "2025-03-30_03-00-00" }));
+        NameCase { "beforeSummerTime", "Europe/Berlin", utc(2025, 3, 30, 0, 59, 59), "2025-03-30_01-59-59" },
+        NameCase { "summerTime", "Europe/Berlin", utc(2025, 3, 30, 1, 0, 0), "2025-03-30_03-00-00" }),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 class EventFilesOnDisk : public ::testing::Test {
 protected:
@@ -110,56 +97,47 @@ protected:
     }
     void TearDown() override { fs::remove_all(m_dir); }
 
-    fs::path m_dir;
-    fs::path m_root;
+    fs::path m_dir, m_root;
     ScopedZone m_zone { "BRT3" };
     const double m_at = utc(2025, 3, 9, 10, 5, 3);
 };
 
-TEST_F(EventFilesOnDisk, WritePhotoCreatesPrivateFoldersAndReplacesAPhotoOfTheSameSecond)
+TEST_F(EventFilesOnDisk, PhotosAndClipsReplaceThoseOfTheSameSecondInPrivateFolders)
 {
     const mode_t oldMask = ::umask(0);
-    const fs::path first = EventFiles::writePhoto(bytes("first"), m_root, m_at);
+    const fs::path first = EventFiles::writePhoto(bytes("a"), m_root, m_at);
     ::umask(oldMask);
-    const fs::path second = EventFiles::writePhoto(bytes("second photo"), m_root, m_at + 0.5);
-
+    const std::string second = "second photo";
+    EXPECT_EQ(EventFiles::writePhoto(bytes(second), m_root, m_at + 0.5), first);
     EXPECT_EQ(first, m_root / "2025-03-09" / "2025-03-09_07-05-03.jpg");
-    EXPECT_EQ(second, first);
-    EXPECT_EQ(readAll(first), "second photo");
+    EXPECT_EQ(readAll(first), second);
     EXPECT_EQ(modeOf(first), 0600u);
     EXPECT_EQ(modeOf(m_root / "2025-03-09"), 0700u) << "a permissive umask must not widen new folders";
     EXPECT_EQ(modeOf(m_root), 0700u);
-    // No scratch file is left next to the photo.
-    EXPECT_EQ(std::distance(fs::directory_iterator(first.parent_path()), fs::directory_iterator()), 1);
-}
 
-TEST_F(EventFilesOnDisk, MoveClipReplacesAClipOfTheSameSecondAndEndsOwnerOnly)
-{
-    const fs::path target = EventFiles::clipURL(m_root, m_at);
-    EventFiles::makeDay(target);
-    std::ofstream(target) << "old clip";
     const fs::path from = m_dir / "tmp.mp4";
-    std::ofstream(from) << "new clip";
-    fs::permissions(from, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
-
-    EXPECT_EQ(EventFiles::moveClip(from, m_root, m_at), target);
-    EXPECT_EQ(readAll(target), "new clip");
+    for (const char* clip : { "old clip", "new clip" }) {
+        std::ofstream(from) << clip;
+        fs::permissions(from, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+        EXPECT_EQ(EventFiles::moveClip(from, m_root, m_at), EventFiles::clipURL(m_root, m_at));
+    }
+    EXPECT_EQ(readAll(EventFiles::clipURL(m_root, m_at)), "new clip");
     EXPECT_FALSE(fs::exists(from));
-    EXPECT_EQ(modeOf(target), 0600u);
+    EXPECT_EQ(modeOf(EventFiles::clipURL(m_root, m_at)), 0600u);
+    // No scratch file is left next to the photo and the clip.
+    EXPECT_EQ(std::distance(fs::directory_iterator(first.parent_path()), fs::directory_iterator()), 2);
 }
 
 TEST_F(EventFilesOnDisk, FailuresAreRaisedAndLeaveTheSourceInPlace)
 {
     EXPECT_THROW(EventFiles::moveClip(m_dir / "missing.mp4", m_root, m_at), fs::filesystem_error);
     EXPECT_FALSE(fs::exists(EventFiles::clipURL(m_root, m_at)));
-
     // A file where the day folder should be.
     m_root = m_dir / "other";
     fs::create_directories(m_root);
     std::ofstream(m_root / "2025-03-09") << "x";
-    const fs::path from = m_dir / "tmp.mp4";
-    std::ofstream(from) << "clip";
-    EXPECT_THROW(EventFiles::moveClip(from, m_root, m_at), fs::filesystem_error);
-    EXPECT_TRUE(fs::exists(from));
+    std::ofstream(m_dir / "tmp.mp4") << "clip";
+    EXPECT_THROW(EventFiles::moveClip(m_dir / "tmp.mp4", m_root, m_at), fs::filesystem_error);
+    EXPECT_TRUE(fs::exists(m_dir / "tmp.mp4"));
     EXPECT_THROW(EventFiles::writePhoto(bytes("p"), m_root, m_at), fs::filesystem_error);
 }

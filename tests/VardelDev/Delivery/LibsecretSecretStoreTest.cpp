@@ -1,85 +1,33 @@
-// The Secret Service store against a real GNOME Keyring. The outer tests start a private session bus with
-// a fresh keyring (its files in a temporary home) and run this same binary inside it; the inner tests
-// exist only there, so they never touch the developer's own keyring.
-#include <libsecret/secret.h>
-
+// The Secret Service store against a real GNOME Keyring. The outer tests start a private bus with a
+// fresh keyring (its files in a scratch home) and run this same binary on it; the inner tests exist only
+// there, so they never touch the developer's own keyring.
+#include "LibsecretSecretStore.h"
 #include "Error.h"
 #include "FileSecretStore.h"
-#include "LibsecretSecretStore.h"
 #include "Log.h"
 #include "Paths.h"
+#include "PrivateBus.h"
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace vardel;
+using test::PrivateBus;
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr const char* kInsideVariable = "VARDEL_TEST_KEYRING";
+constexpr const char* kService = "app.brisko.Brisko.telegram";
 constexpr const char* kLabel = "Brisko Telegram bot";
-
-bool onPath(const char* tool)
-{
-    return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-// Every item with these attributes, whatever its schema, with its label.
-std::vector<std::string> labelsOf(const std::string& service, const std::string& account)
-{
-    std::vector<std::string> labels;
-    SecretService* secrets = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, nullptr);
-    if (!secrets)
-        return labels;
-    GHashTable* attributes = g_hash_table_new(g_str_hash, g_str_equal);
-    g_hash_table_insert(attributes, (gpointer) "service", (gpointer)service.c_str());
-    g_hash_table_insert(attributes, (gpointer) "account", (gpointer)account.c_str());
-    GList* items
-        = secret_service_search_sync(secrets, nullptr, attributes, SECRET_SEARCH_ALL, nullptr, nullptr);
-    for (GList* item = items; item; item = item->next) {
-        gchar* label = secret_item_get_label(SECRET_ITEM(item->data));
-        labels.emplace_back(label ? label : "");
-        g_free(label);
-    }
-    g_list_free_full(items, g_object_unref);
-    g_hash_table_unref(attributes);
-    g_object_unref(secrets);
-    return labels;
-}
-
-bool lockDefaultCollection()
-{
-    SecretService* secrets = secret_service_get_sync(SECRET_SERVICE_LOAD_COLLECTIONS, nullptr, nullptr);
-    if (!secrets)
-        return false;
-    SecretCollection* collection = secret_collection_for_alias_sync(
-        secrets, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, nullptr);
-    bool locked = false;
-    if (collection) {
-        GList* objects = g_list_append(nullptr, collection);
-        locked = secret_service_lock_sync(secrets, objects, nullptr, nullptr, nullptr) == 1;
-        g_list_free(objects);
-        g_object_unref(collection);
-    }
-    g_object_unref(secrets);
-    return locked;
-}
 
 std::string readFile(const fs::path& path)
 {
-    std::ifstream in(path);
     std::stringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path).rdbuf();
     return text.str();
 }
 
@@ -94,7 +42,12 @@ protected:
 
     LibsecretSecretStore store(const std::string& account = "telegram-bot", double timeout = 10)
     {
-        return LibsecretSecretStore("app.brisko.Brisko.telegram", account, kLabel, &m_log, timeout);
+        return LibsecretSecretStore(kService, account, kLabel, &m_log, timeout);
+    }
+    std::string log()
+    {
+        m_log.flush();
+        return readFile(m_paths.logFile());
     }
 
     fs::path m_data = fs::path(::testing::TempDir()) / ("keyring-data-" + std::to_string(::getpid()));
@@ -108,38 +61,34 @@ class StoresReadsAndReplaces : public InsideKeyring {
         auto first = store();
         EXPECT_FALSE(first.read()) << "a fresh keyring holds no token";
         first.write("123456:first");
-        auto later = store();
-        EXPECT_EQ(later.read(), "123456:first") << "a later run finds the item";
-        later.write("123456:second-ção");
-        EXPECT_EQ(first.read(), "123456:second-ção");
+        store().write("123456:second-ção");
+        EXPECT_EQ(first.read(), "123456:second-ção") << "a later store finds and replaces the item";
         EXPECT_FALSE(store("someone-else").read());
+        const fs::path found = m_data / "found";
+        const std::string search = "secret-tool search --all service " + std::string(kService)
+            + " account telegram-bot > " + found.string() + " 2>&1";
+        ASSERT_EQ(std::system(search.c_str()), 0);
+        const std::string items = readFile(found);
+        EXPECT_EQ(items.find("label = "), items.rfind("label = ")) << "one item: " << items;
+        EXPECT_NE(items.find(std::string("label = ") + kLabel), std::string::npos) << items;
 
-        const auto labels = labelsOf("app.brisko.Brisko.telegram", "telegram-bot");
-        ASSERT_EQ(labels.size(), 1u) << "writing again replaces the item";
-        EXPECT_EQ(labels.front(), kLabel);
-    }
-};
-
-class ChoosesTheKeyringOverTheFile : public InsideKeyring {
-    void TestBody() override
-    {
-        EXPECT_TRUE(LibsecretSecretStore::serviceAvailable());
         auto chosen = LibsecretSecretStore::forBotToken(m_paths, m_log);
         EXPECT_NE(dynamic_cast<LibsecretSecretStore*>(chosen.get()), nullptr);
         chosen->write("654321:kept-in-the-keyring");
-        m_log.flush();
         EXPECT_FALSE(fs::exists(m_paths.secrets()));
-        EXPECT_EQ(readFile(m_paths.logFile()), "");
+        EXPECT_EQ(log(), "");
     }
 };
 
-// Run in a session of its own: once locked, the keyring stays locked (no prompt can unlock it here).
+// Run on a bus of its own: once locked, the keyring stays locked (no prompt can unlock it here).
 class LockedKeyringIsAnErrorNotAFallback : public InsideKeyring {
     void TestBody() override
     {
-        auto unlocked = store();
-        unlocked.write("123456:before-the-lock");
-        ASSERT_TRUE(lockDefaultCollection());
+        store().write("123456:before-the-lock");
+        ASSERT_EQ(std::system("gdbus call --session --dest org.freedesktop.secrets --object-path "
+                              "/org/freedesktop/secrets --method org.freedesktop.Secret.Service.Lock "
+                              "\"['/org/freedesktop/secrets/aliases/default']\" >/dev/null"),
+            0);
 
         auto bounded = store("telegram-bot", 2);
         const auto started = std::chrono::steady_clock::now();
@@ -149,15 +98,13 @@ class LockedKeyringIsAnErrorNotAFallback : public InsideKeyring {
             << "calls are time-bounded";
 
         auto chosen = LibsecretSecretStore::forBotToken(m_paths, m_log);
-        EXPECT_NE(dynamic_cast<LibsecretSecretStore*>(chosen.get()), nullptr)
-            << "a locked keyring is still the store";
+        EXPECT_NE(dynamic_cast<LibsecretSecretStore*>(chosen.get()), nullptr) << "still the store";
         EXPECT_FALSE(fs::exists(m_paths.secrets()));
-        m_log.flush();
-        EXPECT_NE(readFile(m_paths.logFile()).find("chaveiro: não leu o token: "), std::string::npos);
+        EXPECT_NE(log().find("chaveiro: não leu o token: "), std::string::npos);
     }
 };
 
-// Run on a session bus that offers no Secret Service at all (nothing activatable).
+// Run on a bus that offers no Secret Service at all.
 class FallsBackToAPrivateFileWithoutSecretService : public InsideKeyring {
     void TestBody() override
     {
@@ -169,117 +116,56 @@ class FallsBackToAPrivateFileWithoutSecretService : public InsideKeyring {
         EXPECT_EQ(file->file().parent_path(), m_paths.secrets());
         EXPECT_EQ(fs::status(file->file()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
         EXPECT_EQ(fs::status(m_paths.secrets()).permissions(), fs::perms::owner_all);
-        m_log.flush();
-        const std::string log = readFile(m_paths.logFile());
-        EXPECT_NE(log.find("chaveiro: a sessão não oferece Secret Service"), std::string::npos) << log;
-        EXPECT_EQ(log.find("kept-in-a-file"), std::string::npos);
+        const std::string text = log();
+        EXPECT_NE(text.find("chaveiro: a sessão não oferece Secret Service"), std::string::npos) << text;
+        EXPECT_EQ(text.find("kept-in-a-file"), std::string::npos);
     }
 };
 
-template <typename Case> void registerInside(const char* name)
+template <typename Case> bool registerInside(const char* name)
 {
     ::testing::RegisterTest("InsideKeyring", name, nullptr, nullptr, __FILE__, __LINE__,
-        []() -> InsideKeyring* { return new Case; });
-}
-
-const bool kRegistered = [] {
-    if (!std::getenv(kInsideVariable))
-        return false;
-    registerInside<StoresReadsAndReplaces>("StoresReadsAndReplaces");
-    registerInside<ChoosesTheKeyringOverTheFile>("ChoosesTheKeyringOverTheFile");
-    registerInside<LockedKeyringIsAnErrorNotAFallback>("LockedKeyringIsAnErrorNotAFallback");
-    registerInside<FallsBackToAPrivateFileWithoutSecretService>(
-        "FallsBackToAPrivateFileWithoutSecretService");
+        []() -> ::testing::Test* { return new Case; });
     return true;
-}();
-
-struct RunResult {
-    int status = -1;
-    std::string output;
-};
-
-// A session bus configuration with no service folders: nothing can be activated on it.
-constexpr const char* kBareBus
-    = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:tmpdir=/tmp</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/></policy>
-</busconfig>
-)";
-
-// Runs `filter` of this binary inside a new session bus in a scratch home: with a fresh unlocked GNOME
-// Keyring, or (`withKeyring` false) on a bare bus where no Secret Service exists.
-RunResult runInsidePrivateSession(const std::string& filter, bool withKeyring = true)
-{
-    char scratchTemplate[] = "/tmp/vardel-keyring-XXXXXX";
-    const fs::path scratch = ::mkdtemp(scratchTemplate);
-    fs::create_directories(scratch / "home");
-    fs::create_directories(scratch / "run");
-    fs::permissions(scratch / "run", fs::perms::owner_all);
-    std::ofstream(scratch / "bare.conf") << kBareBus;
-    const std::string self = fs::read_symlink("/proc/self/exe");
-    const std::string start = withKeyring ? "dbus-run-session -- sh -c 'printf pw | gnome-keyring-daemon "
-                                            "--unlock --components=secrets >/dev/null && "
-                                            "exec \"$0\" --gtest_filter=\"$1\"' "
-                                          : "dbus-run-session --config-file='"
-            + (scratch / "bare.conf").string() + "' -- sh -c " + "'exec \"$0\" --gtest_filter=\"$1\"' ";
-    const std::string command = "cd '" + scratch.string() + "' && env HOME='" + (scratch / "home").string()
-        + "' XDG_DATA_HOME='" + (scratch / "home/data").string() + "' XDG_RUNTIME_DIR='"
-        + (scratch / "run").string() + "' " + kInsideVariable + "=1 timeout 120 " + start + "'" + self + "' '"
-        + filter + "' 2>&1";
-    RunResult result;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        std::array<char, 4096> buffer {};
-        while (std::size_t got = std::fread(buffer.data(), 1, buffer.size(), pipe))
-            result.output.append(buffer.data(), got);
-        int status = ::pclose(pipe);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    fs::remove_all(scratch);
-    return result;
 }
 
-int passedCount(const std::string& output)
-{
-    int count = 0;
-    for (auto at = output.find("[       OK ]"); at != std::string::npos;
-         at = output.find("[       OK ]", at + 1))
-        ++count;
-    return count;
-}
+const bool kRegistered = std::getenv(kInsideVariable)
+    && registerInside<StoresReadsAndReplaces>("StoresReadsAndReplaces")
+    && registerInside<LockedKeyringIsAnErrorNotAFallback>("LockedKeyringIsAnErrorNotAFallback")
+    && registerInside<FallsBackToAPrivateFileWithoutSecretService>(
+        "FallsBackToAPrivateFileWithoutSecretService");
 
-class LibsecretSecretStoreTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        for (const char* tool : { "dbus-run-session", "gnome-keyring-daemon" })
-            if (!onPath(tool))
-                GTEST_SKIP() << tool << " is not installed (Debian packages dbus, gnome-keyring)";
-    }
+struct InsideCase {
+    const char* name;
+    bool withKeyring;
 };
+
+class LibsecretSecretStoreTest : public ::testing::TestWithParam<InsideCase> { };
 
 } // namespace
 
-TEST_F(LibsecretSecretStoreTest, StoresAndChoosesAPrivateGnomeKeyring)
+// Each inner test on a bus of its own, with a fresh unlocked keyring or with no Secret Service at all.
+TEST_P(LibsecretSecretStoreTest, PassesOnAPrivateBus)
 {
-    auto run = runInsidePrivateSession("InsideKeyring.Stores*:InsideKeyring.Chooses*");
+    for (const char* tool : { "dbus-daemon", "gdbus", "gnome-keyring-daemon", "secret-tool" })
+        if (!PrivateBus::onPath(tool))
+            GTEST_SKIP() << tool
+                         << " is not installed (Debian packages dbus, gnome-keyring, libsecret-tools)";
+    PrivateBus bus;
+    ASSERT_TRUE(bus.ok());
+    if (GetParam().withKeyring) {
+        bus.start({ "gnome-keyring-daemon", "--foreground", "--unlock", "--components=secrets" }, {}, "pw");
+        ASSERT_TRUE(bus.waitForName("org.freedesktop.secrets"));
+    }
+    const auto run
+        = bus.run({ PrivateBus::self(), std::string("--gtest_filter=InsideKeyring.") + GetParam().name },
+            { std::string(kInsideVariable) + "=1" });
     EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(passedCount(run.output), 2) << run.output;
+    EXPECT_NE(run.output.find("[  PASSED  ] 1 test."), std::string::npos) << run.output;
 }
 
-TEST_F(LibsecretSecretStoreTest, LockedKeyringFailsWithinTheTimeOut)
-{
-    auto run = runInsidePrivateSession("InsideKeyring.Locked*");
-    EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(passedCount(run.output), 1) << run.output;
-}
-
-TEST_F(LibsecretSecretStoreTest, SessionWithoutSecretServiceUsesThePrivateFile)
-{
-    auto run = runInsidePrivateSession("InsideKeyring.FallsBack*", false);
-    EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(passedCount(run.output), 1) << run.output;
-}
+INSTANTIATE_TEST_SUITE_P(Sessions, LibsecretSecretStoreTest,
+    ::testing::Values(InsideCase { "StoresReadsAndReplaces", true },
+        InsideCase { "LockedKeyringIsAnErrorNotAFallback", true },
+        InsideCase { "FallsBackToAPrivateFileWithoutSecretService", false }),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });

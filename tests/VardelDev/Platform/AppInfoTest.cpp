@@ -4,22 +4,18 @@
 #include <QSettings>
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <filesystem>
 
 using namespace vardel;
 
 namespace {
 
-// Each case: a value stored under "UpdateFeedURL" (none when null) and whether it becomes the feed.
+// A value stored under "UpdateFeedURL" (none when null) and whether it becomes the feed.
 struct FeedCase {
     const char* name;
     const char* stored;
     bool accepted;
 };
-
-void PrintTo(const FeedCase& feed, std::ostream* out) { *out << (feed.stored ? feed.stored : "(unset)"); }
 
 class UpdateFeed : public ::testing::TestWithParam<FeedCase> { };
 
@@ -27,19 +23,13 @@ class UpdateFeed : public ::testing::TestWithParam<FeedCase> { };
 
 TEST_P(UpdateFeed, UserDefaultIsUsedOnlyWhenHttpsOrAFile)
 {
-    const auto file
-        = std::filesystem::path(::testing::TempDir()) / ("update-feed.ini-" + std::to_string(::getpid()));
+    const auto file = std::filesystem::path(::testing::TempDir())
+        / ("update-feed-" + std::to_string(::getpid()) + ".ini");
     std::filesystem::remove(file);
     QSettings defaults(QString::fromStdString(file.string()), QSettings::IniFormat);
     if (GetParam().stored)
         defaults.setValue("UpdateFeedURL", QString::fromUtf8(GetParam().stored));
-
-    const auto feed = AppInfo::updateFeed(defaults);
-    ASSERT_TRUE(feed);
-    if (GetParam().accepted)
-        EXPECT_EQ(*feed, GetParam().stored);
-    else
-        EXPECT_EQ(*feed, *Brand::updateFeedURL);
+    EXPECT_EQ(AppInfo::updateFeed(defaults), GetParam().accepted ? GetParam().stored : *Brand::updateFeedURL);
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, UpdateFeed,
@@ -48,13 +38,11 @@ INSTANTIATE_TEST_SUITE_P(Values, UpdateFeed,
         FeedCase { "http", "http://example.org/latest.json", false },
         FeedCase { "ftp", "ftp://example.org/latest.json", false }, FeedCase { "noHost", "https://", false },
         FeedCase { "garbage", "not a url at all", false }, FeedCase { "empty", "", false }),
-    [](const auto& feedCase) { return std::string(feedCase.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
-TEST(AppInfo, IdentityValues)
+TEST(AppInfo, VersionComesFromTheBuildAndIsZeroWhenUnknown)
 {
     EXPECT_EQ(AppInfo::versionOr0(""), "0");
     EXPECT_EQ(AppInfo::versionOr0("1.2.3"), "1.2.3");
-    EXPECT_NE(AppInfo::version(), "0") << "the build passes the project version";
-    EXPECT_EQ(AppInfo::keychainService(), AppInfo::id() + ".telegram");
-    EXPECT_EQ(AppInfo::name(), "Brisko");
+    EXPECT_NE(AppInfo::version(), "0");
 }

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <memory>
 #include <thread>
 
 using namespace vardel;
@@ -24,35 +23,29 @@ bool processUntil(const std::function<bool()>& done, int timeoutMs = 2000)
 
 } // namespace
 
-TEST(QtMainExecutor, WorkPostedFromAWorkerRunsOnTheMainThread)
+TEST(QtMainExecutor, WorkFromAWorkerRunsOnTheMainThreadDelayedWorkWaits)
 {
     QObject context;
     QtMainExecutor executor(&context);
-    std::atomic<bool> ranOnMain { false };
-    std::atomic<bool> ran { false };
-    std::thread worker([&] {
+    std::atomic<bool> ranOnMain { false }, ran { false };
+    QElapsedTimer timer;
+    timer.start();
+    qint64 delayedAfter = -1;
+    std::thread([&] {
         executor.post([&] {
-            ranOnMain = QThread::currentThread() == QCoreApplication::instance()->thread();
-            ran = true;
+            ranOnMain = QThread::currentThread() == QCoreApplication::instance()->thread(), ran = true;
         });
-        executor.postAfter(0.02, [&] {});
-    });
-    worker.join();
-    ASSERT_TRUE(processUntil([&] { return ran.load(); }));
-    EXPECT_TRUE(ranOnMain.load());
+        executor.postAfter(0.05, [&] { delayedAfter = timer.elapsed(); });
+    }).join();
+    ASSERT_TRUE(processUntil([&] { return ran && delayedAfter >= 0; }));
+    EXPECT_TRUE(ranOnMain);
+    EXPECT_GE(delayedAfter, 45);
 }
 
-TEST(QtMainExecutor, DelayedWorkWaitsAndNothingRunsAfterTheContextIsGone)
+TEST(QtMainExecutor, NothingRunsAfterTheContextIsGone)
 {
     auto context = std::make_unique<QObject>();
     QtMainExecutor executor(context.get());
-    QElapsedTimer timer;
-    timer.start();
-    qint64 ranAfter = -1;
-    executor.postAfter(0.05, [&] { ranAfter = timer.elapsed(); });
-    ASSERT_TRUE(processUntil([&] { return ranAfter >= 0; }));
-    EXPECT_GE(ranAfter, 45);
-
     bool ranLate = false;
     executor.post([&] { ranLate = true; });
     executor.postAfter(0.01, [&] { ranLate = true; });
