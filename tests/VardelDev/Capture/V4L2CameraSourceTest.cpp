@@ -310,14 +310,18 @@ namespace {
             (std::vector<CameraFormat> { { 640, 360 }, { 640, 480 }, { 1280, 720 } }));
     }
 
-    TEST_F(V4L2Test, OpeningAsksForThePresetAndAFailedOpenClosesTheDeviceAndIsReported)
+    TEST_F(V4L2Test, OpeningAsksForThePresetAndFailuresAreReportedWithTheirKind)
     {
-        addNode("video0", node("Busy", V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING, EBUSY), "platform/a");
+        const std::uint32_t capture = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+        const std::vector<std::pair<std::uint32_t, std::vector<CameraFormat>>> sizes
+            = { { kMjpeg, { { 1920, 1080 }, { 1280, 720 } } } };
+        addNode("video0", node("Busy", capture, EBUSY), "platform/a");
         addNode("video1", node("Output", V4L2_CAP_VIDEO_OUTPUT | V4L2_CAP_STREAMING), "platform/b");
-        addNode("video2",
-            node("NoMemory", V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING, 0, ENOMEM,
-                { { kMjpeg, { { 1920, 1080 }, { 1280, 720 } } } }),
-            "platform/c");
+        addNode("video2", node("NoMemory", capture, 0, ENOMEM, sizes), "platform/c");
+        addNode("video3", node("InUse", capture, 0, EBUSY, sizes), "platform/d");
+        addNode("video4", node("", capture, EACCES), "platform/e");
+        std::ofstream(sys() / "class/video4linux/video4/name") << "Locked\n";
+        std::ofstream(sys() / "class/video4linux/video4/index") << "0\n";
         auto io = std::make_unique<FakeV4L2Io>(m_io);
         FakeV4L2Io& fake = *io;
         test::ManualMainExecutor main;
@@ -326,21 +330,28 @@ namespace {
             [](const std::string&) {});
         std::vector<std::string> errors;
         service.onError = [&](const std::string& message) { errors.push_back(message); };
+        std::vector<CameraOpenFailure> failures;
+        service.onOpenFailure = [&](CameraOpenFailure failure) { failures.push_back(failure); };
 
-        for (const char* name : { "Busy", "Output", "NoMemory" }) {
+        for (const char* name : { "Busy", "Output", "NoMemory", "InUse", "Locked" }) {
             service.setCameraName(name);
             service.startCamera();
             service.waitUntilIdle(); // the start has run with this name
         }
         main.drain();
 
+        const std::string cannot = "Não foi possível abrir a câmera: ";
         EXPECT_EQ(errors,
             (std::vector<std::string> {
                 "Câmera \"Busy\" não encontrada", // a node that cannot be opened is not listed
                 "Câmera \"Output\" não encontrada", // nor one that does not capture
-                "Não foi possível abrir a câmera: " + (dev() / "video2").string()
-                    + ": Cannot allocate memory" }));
-        EXPECT_EQ(fake.sizesAsked, (std::vector<CameraFormat> { { 1280, 720 } }));
+                cannot + (dev() / "video2").string() + ": Cannot allocate memory",
+                cannot + (dev() / "video3").string() + ": Device or resource busy",
+                cannot + (dev() / "video4").string() + ": Permission denied" }));
+        EXPECT_EQ(failures,
+            (std::vector {
+                CameraOpenFailure::other, CameraOpenFailure::busy, CameraOpenFailure::permissionDenied }));
+        EXPECT_EQ(fake.sizesAsked, (std::vector<CameraFormat> { { 1280, 720 }, { 1280, 720 } }));
         EXPECT_EQ(fake.openCount, fake.closeCount);
         EXPECT_FALSE(service.currentDevice());
     }
