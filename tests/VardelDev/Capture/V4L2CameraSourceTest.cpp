@@ -207,21 +207,6 @@ namespace {
         std::atomic<std::size_t> m_played = 0;
     };
 
-    FakeV4L2Io::Node node(std::string card, std::uint32_t caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING,
-        int openErrno = 0, int reqbufsErrno = 0,
-        std::vector<std::pair<std::uint32_t, std::vector<CameraFormat>>> formats = {},
-        std::optional<v4l2_frmsize_stepwise> range = std::nullopt)
-    {
-        FakeV4L2Io::Node answers;
-        answers.card = std::move(card);
-        answers.deviceCaps = caps;
-        answers.openErrno = openErrno;
-        answers.reqbufsErrno = reqbufsErrno;
-        answers.formats = std::move(formats);
-        answers.range = range;
-        return answers;
-    }
-
     // A /dev folder and a sysfs tree laid out as the kernel does, in a temporary folder.
     class V4L2Test : public ::testing::Test {
     protected:
@@ -265,14 +250,14 @@ namespace {
     TEST_F(V4L2Test, DiscoveryKeepsCaptureNodesInNumberOrderWithUniqueNamesAndBuiltInFromSysfs)
     {
         std::string usb = "pci0000:00/0000:00:14.0/usb1/";
-        addNode("video10", node("Integrated IR"), "platform/ipu6/isys");
-        addNode("video0", node("HD Webcam"), usb + "1-5/1-5:1.0", usb + "1-5", "fixed");
-        addNode("video1", node("HD Webcam", V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING), usb + "1-5/1-5:1.1",
-            usb + "1-5", "fixed");
-        addNode("video2", node("HD Webcam"), usb + "1-2/1-2:1.0", usb + "1-2", "removable");
-        addNode("video4", node("Busy Cam", V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING, EBUSY),
-            usb + "1-3/1-3:1.0", usb + "1-3", "unknown");
-        addNode("video6", node("Hub Cam"), usb + "1-4/1-4.1/1-4.1:1.0", usb + "1-4/1-4.1", "unknown");
+        addNode("video10", { .card = "Integrated IR" }, "platform/ipu6/isys");
+        addNode("video0", { .card = "HD Webcam" }, usb + "1-5/1-5:1.0", usb + "1-5", "fixed");
+        addNode("video1", { .card = "HD Webcam", .deviceCaps = V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING },
+            usb + "1-5/1-5:1.1", usb + "1-5", "fixed");
+        addNode("video2", { .card = "HD Webcam" }, usb + "1-2/1-2:1.0", usb + "1-2", "removable");
+        addNode("video4", { .card = "Busy Cam", .openErrno = EBUSY }, usb + "1-3/1-3:1.0", usb + "1-3",
+            "unknown");
+        addNode("video6", { .card = "Hub Cam" }, usb + "1-4/1-4.1/1-4.1:1.0", usb + "1-4/1-4.1", "unknown");
         std::ofstream(dev() / "videoX").put('\n');
         std::ofstream(dev() / "media0").put('\n');
 
@@ -292,15 +277,13 @@ namespace {
 
     TEST_F(V4L2Test, SizesMergeAllPixelFormatsAndRangesOfferTheUsualSizes)
     {
-        const std::uint32_t capture = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
         addNode("video0",
-            node("Cam", capture, 0, 0,
-                { { kMjpeg, { { 1280, 720 }, { 1920, 1080 }, { 640, 480 } } },
-                    { kYuyv, { { 640, 480 }, { 320, 240 } } } }),
+            { .card = "Cam",
+                .formats = { { kMjpeg, { { 1280, 720 }, { 1920, 1080 }, { 640, 480 } } },
+                    { kYuyv, { { 640, 480 }, { 320, 240 } } } } },
             "platform/cam");
         addNode("video1",
-            node("Range", capture, 0, 0, { { kYuyv, {} } },
-                v4l2_frmsize_stepwise { 160, 1280, 16, 120, 720, 8 }),
+            { .card = "Range", .formats = { { kYuyv, {} } }, .range = { { 160, 1280, 16, 120, 720, 8 } } },
             "platform/range");
         int fd = m_io.open((dev() / "video0").string(), 0);
         EXPECT_EQ(V4L2Discovery::sizes(m_io, fd),
@@ -312,14 +295,13 @@ namespace {
 
     TEST_F(V4L2Test, OpeningAsksForThePresetAndFailuresAreReportedWithTheirKind)
     {
-        const std::uint32_t capture = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
-        const std::vector<std::pair<std::uint32_t, std::vector<CameraFormat>>> sizes
-            = { { kMjpeg, { { 1920, 1080 }, { 1280, 720 } } } };
-        addNode("video0", node("Busy", capture, EBUSY), "platform/a");
-        addNode("video1", node("Output", V4L2_CAP_VIDEO_OUTPUT | V4L2_CAP_STREAMING), "platform/b");
-        addNode("video2", node("NoMemory", capture, 0, ENOMEM, sizes), "platform/c");
-        addNode("video3", node("InUse", capture, 0, EBUSY, sizes), "platform/d");
-        addNode("video4", node("", capture, EACCES), "platform/e");
+        const decltype(FakeV4L2Io::Node::formats) sizes = { { kMjpeg, { { 1920, 1080 }, { 1280, 720 } } } };
+        addNode("video0", { .card = "Busy", .openErrno = EBUSY }, "platform/a");
+        addNode("video1", { .card = "Output", .deviceCaps = V4L2_CAP_VIDEO_OUTPUT | V4L2_CAP_STREAMING },
+            "platform/b");
+        addNode("video2", { .card = "NoMemory", .reqbufsErrno = ENOMEM, .formats = sizes }, "platform/c");
+        addNode("video3", { .card = "InUse", .reqbufsErrno = EBUSY, .formats = sizes }, "platform/d");
+        addNode("video4", { .openErrno = EACCES }, "platform/e");
         std::ofstream(sys() / "class/video4linux/video4/name") << "Locked\n";
         std::ofstream(sys() / "class/video4linux/video4/index") << "0\n";
         auto io = std::make_unique<FakeV4L2Io>(m_io);
@@ -479,13 +461,14 @@ namespace {
         if (camera.fourcc != kMjpeg)
             pictures[12].resize(100);
 
-        auto answers = node("Cam", V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING, 0, 0,
-            { { V4L2_PIX_FMT_YUV420, { { 1280, 720 } } },
-                { camera.fourcc, { { 640, 480 }, { 1280, 720 } } } });
-        answers.pictures = pictures;
-        answers.quantization = camera.limited ? V4L2_QUANTIZATION_LIM_RANGE : V4L2_QUANTIZATION_FULL_RANGE;
-        answers.periods = { { 1, 30 }, { 1, 15 }, { 1, 10 }, { 1, 5 } };
-        addNode("video0", answers, "platform/cam");
+        addNode("video0",
+            { .card = "Cam",
+                .formats
+                = { { V4L2_PIX_FMT_YUV420, { { 1280, 720 } } }, { camera.fourcc, { { 1280, 720 } } } },
+                .pictures = pictures,
+                .quantization = camera.limited ? V4L2_QUANTIZATION_LIM_RANGE : V4L2_QUANTIZATION_FULL_RANGE,
+                .periods = { { 1, 30 }, { 1, 15 }, { 1, 10 }, { 1, 5 } } },
+            "platform/cam");
         auto io = std::make_unique<FakeV4L2Io>(m_io);
         FakeV4L2Io& fake = *io;
         V4L2CameraSource source(std::move(io), dev(), sys());

@@ -394,9 +394,22 @@ TEST_F(ClipRecorderTest, StopRecordingClosesTheOpenClipAndLaterFramesAreIgnored)
     EXPECT_TRUE(tmpIsEmpty());
 }
 
-TEST_F(ClipRecorderTest, WriterThatCannotOpenIsLoggedAndTheClipReportedFailed)
+struct BrokenCase {
+    const char* name;
+    bool tmpFolderGone; // else the events folder is a file
+    const char* logged;
+};
+
+class ClipRecorderBroken : public ClipRecorderTest, public ::testing::WithParamInterface<BrokenCase> { };
+
+TEST_P(ClipRecorderBroken, AClipThatCannotBeWrittenOrMovedIsLoggedReportedFailedAndLeavesNothing)
 {
-    fs::remove_all(m_paths->clipsTmp());
+    if (GetParam().tmpFolderGone) {
+        fs::remove_all(m_paths->clipsTmp());
+    } else {
+        fs::remove_all(m_paths->events());
+        std::ofstream(m_paths->events()) << "not a folder";
+    }
     auto& clips = recorder(1, 0.5);
     clips.startRecording();
     clips.trigger(kStart);
@@ -406,24 +419,15 @@ TEST_F(ClipRecorderTest, WriterThatCannotOpenIsLoggedAndTheClipReportedFailed)
     ASSERT_EQ(m_clips.size(), 1u);
     EXPECT_FALSE(m_clips[0].url);
     EXPECT_EQ(m_clips[0].eventTime, kStart);
-    EXPECT_NE(logText().find("clipe não abriu: "), std::string::npos);
-    EXPECT_FALSE(fs::exists(m_paths->events() / EventFiles::dayName(kStart)));
+    EXPECT_NE(logText().find(GetParam().logged), std::string::npos);
+    EXPECT_TRUE(!fs::exists(m_paths->clipsTmp()) || tmpIsEmpty());
+    EXPECT_FALSE(fs::is_directory(m_paths->events() / EventFiles::dayName(kStart)));
 }
 
-TEST_F(ClipRecorderTest, AClipThatCannotBeMovedIntoPlaceIsReportedFailedAndDeleted)
-{
-    fs::remove_all(m_paths->events());
-    std::ofstream(m_paths->events()) << "not a folder";
-    auto& clips = recorder(1, 0.5);
-    clips.startRecording();
-    clips.trigger(kStart);
-    pushFrames(1280, 720, 0, 0.7);
-    settle();
-
-    ASSERT_EQ(m_clips.size(), 1u);
-    EXPECT_FALSE(m_clips[0].url);
-    EXPECT_TRUE(tmpIsEmpty());
-}
+INSTANTIATE_TEST_SUITE_P(Folders, ClipRecorderBroken,
+    ::testing::Values(BrokenCase { "TemporaryFolderGone", true, "clipe não abriu: " },
+        BrokenCase { "EventsFolderIsAFile", false, "clipe não foi guardado: " }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ClipRecorderTest, WhenIdleWaitsForEveryFinishingClipAndCallsOnce)
 {
