@@ -278,7 +278,8 @@ TEST_F(ClipRecorderTest, ClipFromACompressedPrerollMatchesOneFromDecodedFrames)
                 EXPECT_TRUE(!compressed || counters->fullDecodes == 0) << "the pre-roll is held compressed";
                 clips.trigger(t);
             }
-            Frame camera = jpegFrame(syntheticFrame(1280, 720, i, t), counters);
+            // The first frame, larger than clips are, leaves the pre-roll before the clip opens.
+            Frame camera = jpegFrame(syntheticFrame(i ? 1280 : 1920, i ? 720 : 1080, i, t), counters);
             clips.push(compressed ? camera : Frame(camera.encoded()->decode(), t), t);
         }
         settle();
