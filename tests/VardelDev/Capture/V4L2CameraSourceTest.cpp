@@ -43,6 +43,7 @@ namespace {
             // pixel format -> discrete sizes
             std::vector<std::pair<std::uint32_t, std::vector<CameraFormat>>> formats;
             std::optional<v4l2_frmsize_stepwise> range;
+            std::uint32_t emulated = 0; // a format listed as converted by libv4l2
             // Streaming: pictures played once, 1/30 s apart, whatever rate is asked for.
             std::vector<std::string> pictures;
             std::uint32_t quantization = V4L2_QUANTIZATION_DEFAULT;
@@ -55,7 +56,7 @@ namespace {
         {
         }
         std::vector<CameraFormat> sizesAsked;
-        std::uint32_t formatAsked = 0;
+        std::vector<std::uint32_t> formatsAsked;
         double periodAsked = 0;
         int openCount = 0;
         int closeCount = 0;
@@ -97,6 +98,7 @@ namespace {
                 if (description->index >= node.formats.size())
                     return fail(EINVAL);
                 description->pixelformat = node.formats[description->index].first;
+                description->flags = description->pixelformat == node.emulated ? V4L2_FMT_FLAG_EMULATED : 0;
                 return 0;
             }
             case VIDIOC_ENUM_FRAMESIZES: {
@@ -129,7 +131,7 @@ namespace {
             case VIDIOC_S_FMT: {
                 auto& pix = static_cast<v4l2_format*>(argument)->fmt.pix;
                 sizesAsked.push_back({ int(pix.width), int(pix.height) });
-                formatAsked = pix.pixelformat;
+                formatsAsked.push_back(pix.pixelformat);
                 pix.bytesperline = pix.pixelformat == kYuyv ? 2 * pix.width : pix.width;
                 pix.priv = V4L2_PIX_FMT_PRIV_MAGIC;
                 pix.quantization = node.quantization;
@@ -295,12 +297,21 @@ namespace {
 
     TEST_F(V4L2Test, OpeningAsksForThePresetAndFailuresAreReportedWithTheirKind)
     {
-        const decltype(FakeV4L2Io::Node::formats) sizes = { { kMjpeg, { { 1920, 1080 }, { 1280, 720 } } } };
         addNode("video0", { .card = "Busy", .openErrno = EBUSY }, "platform/a");
         addNode("video1", { .card = "Output", .deviceCaps = V4L2_CAP_VIDEO_OUTPUT | V4L2_CAP_STREAMING },
             "platform/b");
-        addNode("video2", { .card = "NoMemory", .reqbufsErrno = ENOMEM, .formats = sizes }, "platform/c");
-        addNode("video3", { .card = "InUse", .reqbufsErrno = EBUSY, .formats = sizes }, "platform/d");
+        // Nothing native we read at 1280x720: libv4l2 converts to planar 4:2:0.
+        addNode("video2",
+            { .card = "NoMemory",
+                .reqbufsErrno = ENOMEM,
+                .formats = { { kMjpeg, { { 1280, 720 } } }, { V4L2_PIX_FMT_RGB24, { { 1280, 720 } } } },
+                .emulated = kMjpeg },
+            "platform/c");
+        addNode("video3",
+            { .card = "InUse",
+                .reqbufsErrno = EBUSY,
+                .formats = { { kMjpeg, { { 1920, 1080 }, { 1280, 720 } } } } },
+            "platform/d");
         addNode("video4", { .openErrno = EACCES }, "platform/e");
         std::ofstream(sys() / "class/video4linux/video4/name") << "Locked\n";
         std::ofstream(sys() / "class/video4linux/video4/index") << "0\n";
@@ -334,6 +345,7 @@ namespace {
             (std::vector {
                 CameraOpenFailure::other, CameraOpenFailure::busy, CameraOpenFailure::permissionDenied }));
         EXPECT_EQ(fake.sizesAsked, (std::vector<CameraFormat> { { 1280, 720 }, { 1280, 720 } }));
+        EXPECT_EQ(fake.formatsAsked, (std::vector<std::uint32_t> { V4L2_PIX_FMT_YUV420, kMjpeg }));
         EXPECT_EQ(fake.openCount, fake.closeCount);
         EXPECT_FALSE(service.currentDevice());
     }
@@ -479,7 +491,7 @@ namespace {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         source.stop();
 
-        EXPECT_EQ(fake.formatAsked, camera.fourcc);
+        EXPECT_EQ(fake.formatsAsked, std::vector { camera.fourcc });
         EXPECT_NEAR(fake.periodAsked, 0.1, 1e-6);
         ASSERT_EQ(sink.frames.size(), 8u); // ten a second, less the two damaged ones
         EXPECT_EQ(source.counters().damaged, 2u);
