@@ -152,6 +152,7 @@ public:
             pix.height = 720;
             pix.pixelformat = format;
             pix.bytesperline = m_converting ? 1280 : 0;
+            pix.sizeimage = 1280 * 720 * 2;
             pix.colorspace = V4L2_COLORSPACE_JPEG;
             return 0;
         }

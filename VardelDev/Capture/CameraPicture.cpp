@@ -82,25 +82,6 @@ namespace {
         return tables;
     }
 
-    // Bytes a picture of `layout` needs in the camera's buffer; JPEG has no fixed size.
-    std::size_t neededBytes(const CameraPicture::Layout& layout)
-    {
-        const std::size_t rows = std::size_t(layout.height);
-        const std::size_t line = std::size_t(layout.bytesPerLine);
-        const std::size_t chromaRows = (rows + 1) / 2;
-        switch (layout.pixels) {
-        case CameraPixels::yuyv:
-            return line * rows;
-        case CameraPixels::nv12:
-            return line * (rows + chromaRows);
-        case CameraPixels::i420:
-            return line * rows + 2 * (line / 2) * chromaRows;
-        case CameraPixels::mjpeg:
-            break;
-        }
-        return 1;
-    }
-
     AVPixelFormat planarFormat(int subsampling)
     {
         switch (subsampling) {
@@ -120,6 +101,24 @@ namespace {
     }
 }
 
+std::size_t CameraPicture::bytesNeeded(const Layout& layout)
+{
+    const std::size_t rows = std::size_t(layout.height);
+    const std::size_t line = std::size_t(layout.bytesPerLine);
+    const std::size_t chromaRows = (rows + 1) / 2;
+    switch (layout.pixels) {
+    case CameraPixels::yuyv:
+        return line * rows;
+    case CameraPixels::nv12:
+        return line * (rows + chromaRows);
+    case CameraPixels::i420:
+        return line * rows + 2 * (line / 2) * chromaRows;
+    case CameraPixels::mjpeg:
+        break;
+    }
+    return 0;
+}
+
 CameraPicture::CameraPicture(
     const Layout& layout, std::size_t size, FramePool pool, std::shared_ptr<CaptureCounters> counters)
     : m_layout(layout)
@@ -133,12 +132,12 @@ CameraPicture::CameraPicture(
 std::shared_ptr<const CameraPicture> CameraPicture::take(const Layout& layout, const std::uint8_t* bytes,
     std::size_t size, Thumbnail& scaler, FramePool pool, std::shared_ptr<CaptureCounters> counters)
 {
-    const bool packed = layout.pixels != CameraPixels::mjpeg;
-    if (packed && size > neededBytes(layout))
-        size = neededBytes(layout); // drivers report the whole buffer; the rest is padding
+    const std::size_t needed = bytesNeeded(layout);
+    if (needed > 0 && size > needed)
+        size = needed; // drivers may report the whole buffer; the rest is padding
     auto picture = std::make_shared<CameraPicture>(layout, size, std::move(pool), counters);
     std::memcpy(picture->m_bytes.get(), bytes, size);
-    if (size < neededBytes(layout) || size == 0 || !picture->makeThumbnail(scaler)) {
+    if (size < needed || size == 0 || !picture->makeThumbnail(scaler)) {
         ++counters->damaged;
         return nullptr;
     }

@@ -40,6 +40,9 @@ public:
     static std::shared_ptr<const CameraPicture> take(const Layout& layout, const std::uint8_t* bytes,
         std::size_t size, Thumbnail& scaler, FramePool pool, std::shared_ptr<CaptureCounters> counters);
 
+    // Bytes a picture of `layout` fills in the camera's buffer; 0 for JPEG, whose size varies.
+    static std::size_t bytesNeeded(const Layout& layout);
+
     int width() const override { return m_layout.width; }
     int height() const override { return m_layout.height; }
     PixelFormat format() const override

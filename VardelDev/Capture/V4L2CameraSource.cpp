@@ -131,6 +131,8 @@ struct V4L2CameraSource::Stream {
         const int lineBytes = chosen.pixels == CameraPixels::yuyv ? 2 * width : width;
         layout = { chosen.pixels, width, height, std::max(int(pix.bytesperline), lineBytes),
             chosen.pixels != CameraPixels::mjpeg && quantization == V4L2_QUANTIZATION_LIM_RANGE };
+        if (pix.sizeimage < CameraPicture::bytesNeeded(layout))
+            throw Error(1, path + ": unusable picture size");
 
         if (auto period = V4L2Discovery::period(io, fd, chosen.fourcc, { width, height }, kMinimumRate)) {
             v4l2_streamparm wanted {};

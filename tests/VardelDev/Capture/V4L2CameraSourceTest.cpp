@@ -133,6 +133,7 @@ namespace {
                 sizesAsked.push_back({ int(pix.width), int(pix.height) });
                 formatsAsked.push_back(pix.pixelformat);
                 pix.bytesperline = pix.pixelformat == kYuyv ? 2 * pix.width : pix.width;
+                pix.sizeimage = 2 * pix.bytesperline * pix.height;
                 pix.priv = V4L2_PIX_FMT_PRIV_MAGIC;
                 pix.quantization = node.quantization;
                 return 0;
