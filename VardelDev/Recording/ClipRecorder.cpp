@@ -343,10 +343,18 @@ void ClipRecorder::closeWriter()
         fs::remove(*tmp, ignored);
     }
     if (eventTime > 0) {
-        // Reports keep the order of the clips: behind any clip still being completed.
-        if (m_finishing > 0)
-            m_finisher.async([this, eventTime] { report(std::nullopt, eventTime); });
-        else
+        // Reports keep the order of the clips: behind any clip still being completed, and counted as
+        // finishing until posted, so that whenIdle completes after them.
+        if (m_finishing > 0) {
+            ++m_finishing;
+            m_finisher.async([this, eventTime] {
+                report(std::nullopt, eventTime);
+                m_queue.async([this] {
+                    --m_finishing;
+                    notifyIfIdle();
+                });
+            });
+        } else
             report(std::nullopt, eventTime);
     }
     notifyIfIdle();
