@@ -336,7 +336,10 @@ TEST_P(ClipRecorderSizes, ClipsAreScaledDownToFitAndCarryTheStampAtBottomRight)
 
 INSTANTIATE_TEST_SUITE_P(Cameras, ClipRecorderSizes,
     ::testing::Values(SizeCase { 1920, 1080, 1280, 720 }, SizeCase { 1366, 768, 1280, 718 },
-        SizeCase { 1280, 960, 960, 720 }, SizeCase { 640, 480, 640, 480 }));
+        SizeCase { 1280, 960, 960, 720 }, SizeCase { 640, 480, 640, 480 }),
+    [](const auto& info) {
+        return std::to_string(info.param.cameraWidth) + "x" + std::to_string(info.param.cameraHeight);
+    });
 
 TEST_F(ClipRecorderTest, FramesOfAnotherShapeMidClipAreLetterboxedIntoTheClipSize)
 {
