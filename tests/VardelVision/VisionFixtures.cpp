@@ -30,6 +30,11 @@ namespace {
             r.height / within.height };
     }
 
+    bool centreInside(double cx, double cy, const Focus& p)
+    {
+        return cx >= p.x && cx <= p.x + p.w && cy >= p.y && cy <= p.y + p.h;
+    }
+
     Focus grown(const Focus& f)
     {
         const double x0 = std::max(0.0, f.x - f.w / 4), y0 = std::max(0.0, f.y - f.h / 4);
@@ -162,7 +167,7 @@ std::vector<Sample> labelledSamples(View view)
             for (const auto& box : people)
                 all.push_back(normalized(box, whole));
             for (const auto& person : all) {
-                samples.push_back({ name, frame, grown(person), all });
+                samples.push_back({ name, frame, grown(person), all, { person } });
                 foci.push_back(grown(person));
             }
         } else {
@@ -172,21 +177,28 @@ std::vector<Sample> labelledSamples(View view)
             for (const auto& box : people)
                 if (const double cy = box.y + box.height / 2; cy >= kBand.y && cy <= kBand.y + kBand.height)
                     inside.push_back(normalized(box, kBand));
-            samples.push_back({ name, frameFromBgr(band), {}, inside });
+            if (view == View::wholeFrames) {
+                samples.push_back({ name, frameFromBgr(band), {}, inside, inside });
+                continue;
+            }
+            std::vector<Focus> wanted;
+            std::copy_if(inside.begin(), inside.end(), std::back_inserter(wanted),
+                [](const Focus& p) { return centreInside(p.x + p.w / 2, p.y + p.h / 2, kPavement); });
+            samples.push_back({ name, frameFromBgr(band), grown(kPavement), inside, wanted });
         }
     }
     if (foci.empty())
-        foci.push_back({});
+        foci.push_back(view == View::watchedArea ? grown(kPavement) : Focus {});
     for (const auto& [name, picture] : personFree()) {
         cv::Mat scaled;
-        cv::resize(picture, scaled, view == View::wholeFrames ? kWhole : kSource, 0, 0, cv::INTER_LINEAR);
+        cv::resize(picture, scaled, view == View::focusCrops ? kSource : kWhole, 0, 0, cv::INTER_LINEAR);
         const Frame frame = frameFromBgr(scaled);
-        if (view == View::wholeFrames) {
-            samples.push_back({ name, frame, {}, {} });
+        if (view != View::focusCrops) {
+            samples.push_back({ name, frame, foci[0], {}, {} });
             continue;
         }
-        // The street's median at every focus; the other pictures at a few.
-        for (std::size_t i = 0; i < foci.size(); i += name == "median" ? 1 : 12)
+        // The street's median at every other focus; the other pictures at a few.
+        for (std::size_t i = 0; i < foci.size(); i += name == "median" ? 2 : 12)
             samples.push_back({ name, frame, foci[i], {} });
     }
     return samples;
@@ -194,29 +206,21 @@ std::vector<Sample> labelledSamples(View view)
 
 void score(const Sample& sample, const std::vector<PersonBox>& boxes, double minConfidence, Score& total)
 {
-    const auto inside = [](const PersonBox& b, const Focus& p) {
-        const double cx = b.x + b.w / 2, cy = b.y + b.h / 2;
-        return cx >= p.x && cx <= p.x + p.w && cy >= p.y && cy <= p.y + p.h;
-    };
-    // Only the people the focus was put on must be found; the others may be.
-    for (const Focus& person : sample.people) {
-        const bool wanted = sample.focus == Focus {} || grown(person) == sample.focus;
-        if (!wanted)
-            continue;
+    const auto inside = [](const PersonBox& b, const Focus& p) { return centreInside(b.centerX(), b.centerY(), p); };
+    for (const Focus& person : sample.wanted) {
         ++total.people;
         const bool found = std::any_of(boxes.begin(), boxes.end(), [&](const PersonBox& b) {
             return b.confidence >= minConfidence && inside(b, person) && b.w <= 2 * person.w;
         });
         total.found += found;
         if (!found)
-            total.misses += sample.name + " missed " + std::to_string(person.x*768) + "," + std::to_string(person.y*576) + "; ";
+            total.misses += sample.name + " missed a person; ";
     }
     for (const PersonBox& b : boxes) {
-        if (b.confidence < minConfidence)
-            continue;
-        if (std::none_of(sample.people.begin(), sample.people.end(), [&](const Focus& p) { return inside(b, p); })) {
+        if (b.confidence >= minConfidence
+            && std::none_of(sample.people.begin(), sample.people.end(), [&](const Focus& p) { return inside(b, p); })) {
             ++total.misplaced;
-            total.misses += sample.name + " misplaced box " + std::to_string(b.x) + "," + std::to_string(b.y) + "," + std::to_string(b.w) + "," + std::to_string(b.h) + " f" + std::to_string(b.isFace) + " c" + std::to_string(b.confidence) + "; ";
+            total.misses += sample.name + " misplaced box; ";
         }
     }
 }

@@ -31,12 +31,16 @@ struct Sample {
     std::string name;
     Frame frame;
     PersonDetecting::Focus focus;
-    std::vector<PersonDetecting::Focus> people;
+    std::vector<PersonDetecting::Focus> people; // everybody in the frame
+    std::vector<PersonDetecting::Focus> wanted; // those who must be found
 };
 
 // How the detector is asked: a focus around each labelled person (grown by a quarter on each side, as
-// the analyzer does), or whole 1280 x 720 frames (the middle 16:9 band of the street, scaled up).
-enum class View { focusCrops, wholeFrames };
+// the analyzer does), whole 1280 x 720 frames (the middle 16:9 band of the street, scaled up), or those
+// frames at a watched area over the middle of the pavement (grown the same way), where only the people
+// whose centre is in the area must be found.
+enum class View { focusCrops, wholeFrames, watchedArea };
+inline constexpr PersonDetecting::Focus kPavement { 0.2, 0.3, 0.5, 0.3 };
 
 // The labelled pictures seen one way, followed by the same calls on person-free pictures (the street's
 // median, and a few example pictures without people, whole or at the same foci).
@@ -49,8 +53,8 @@ struct Score {
     std::string misses; // the samples with a missed person or a misplaced box, for messages
 };
 
-// A person is found when some box (at `minConfidence` or more) has its centre inside the person's box
-// and is at most twice as wide; every other box whose centre lies in no person's box is misplaced.
+// A wanted person is found when some box (at `minConfidence` or more) has its centre inside the
+// person's box and is at most twice as wide; a box whose centre lies in nobody's box is misplaced.
 void score(const Sample& sample, const std::vector<PersonBox>& boxes, double minConfidence, Score& total);
 
 } // namespace vardel::test

@@ -56,7 +56,7 @@ TEST_P(LabelledPeople, FindsEnoughPeopleAndNeverBoxesNobody)
 INSTANTIATE_TEST_SUITE_P(Detectors, LabelledPeople,
     testing::Values(LabelledCase { "networkOnFocusCrops", true, test::View::focusCrops, 0.9 },
         LabelledCase { "networkOnWholeFrames", true, test::View::wholeFrames, 0.85 },
-        LabelledCase { "hogOnFocusCrops", false, test::View::focusCrops, 0.6 }),
+        LabelledCase { "hogOnFocusCrops", false, test::View::focusCrops, 0.8 }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(VisionPersonDetector, FindsAFaceInBothFrameLayouts)
