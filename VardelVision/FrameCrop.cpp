@@ -50,7 +50,7 @@ void growSpan(int& start, int& length, int wanted, int limit)
 
 cv::Rect personShaped(cv::Rect area, int width, int height, int minSide)
 {
-    growSpan(area.x, area.width, minSide, width & ~1);
+    // The width follows from the height by the shape rule below.
     growSpan(area.y, area.height, minSide, height & ~1);
     growSpan(area.x, area.width, static_cast<int>(std::ceil(area.height * kMinAspect)), width & ~1);
     growSpan(area.y, area.height, static_cast<int>(std::ceil(area.width / kMaxAspect)), height & ~1);

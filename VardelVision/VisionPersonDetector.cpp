@@ -168,11 +168,8 @@ struct VisionPersonDetector::Engine {
             cv::resize(crop, scaled, cv::Size(), scale, scale, scale < 1 ? cv::INTER_AREA : cv::INTER_LINEAR);
         else
             scaled = crop;
-        // Too small for the window: padded on the right and bottom, which leaves coordinates as they are.
-        if (scaled.cols < hog.winSize.width || scaled.rows < hog.winSize.height) {
-            cv::copyMakeBorder(scaled, scaled, 0, std::max(0, hog.winSize.height - scaled.rows), 0,
-                std::max(0, hog.winSize.width - scaled.cols), cv::BORDER_CONSTANT, cv::Scalar::all(0));
-        }
+        // Crops are at least square where the frame allows (FrameCrop::area) and scaled to 200 or more
+        // pixels tall, so HOG's 64 x 128 window fits; a frame a few pixels tall simply shows nobody.
         std::vector<cv::Rect> rects;
         std::vector<double> weights;
         hog.detectMultiScale(
