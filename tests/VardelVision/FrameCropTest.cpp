@@ -1,0 +1,73 @@
+#include "FrameCrop.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace vardel;
+
+// Full-range 4:2:0 in both layouts: Y 0 is black, Y 255 white, Y 76 with U 85 and V 255 pure red.
+TEST(FrameCrop, ReadsFramesAsFullRange)
+{
+    for (PixelFormat format : { PixelFormat::i420, PixelFormat::nv12 }) {
+        auto buffer = std::make_shared<FrameBuffer>(32, 6, format);
+        const std::uint8_t luma[] = { 0, 255, 76 }, u[] = { 128, 128, 85 }, v[] = { 128, 128, 255 };
+        for (int y = 0; y < 6; ++y)
+            std::fill_n(buffer->data(0) + y * buffer->stride(0), 32, luma[y / 2]);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 16; ++x) {
+                if (format == PixelFormat::i420) {
+                    buffer->data(1)[y * buffer->stride(1) + x] = u[y];
+                    buffer->data(2)[y * buffer->stride(2) + x] = v[y];
+                } else {
+                    buffer->data(1)[y * buffer->stride(1) + 2 * x] = u[y];
+                    buffer->data(1)[y * buffer->stride(1) + 2 * x + 1] = v[y];
+                }
+            }
+        const cv::Mat bgr = FrameCrop::bgr(Frame(buffer, 0), { 4, 0, 16, 6 });
+        ASSERT_EQ(bgr.size(), cv::Size(16, 6));
+        EXPECT_EQ(bgr.at<cv::Vec3b>(0, 8), cv::Vec3b(0, 0, 0));
+        EXPECT_EQ(bgr.at<cv::Vec3b>(2, 8), cv::Vec3b(255, 255, 255));
+        const cv::Vec3b red = bgr.at<cv::Vec3b>(5, 8);
+        EXPECT_GT(red[2], 250);
+        EXPECT_LT(red[0] + red[1], 10);
+    }
+}
+
+// Boxes are clamped to the frame, never to the crop they were found in.
+TEST(FrameCrop, BoxesReachPastTheCropButNotPastTheFrame)
+{
+    const cv::Rect area(100, 50, 200, 100);
+    const auto past = FrameCrop::toFrame({ -30, -10, 60, 200 }, area, 1000, 200);
+    ASSERT_TRUE(past);
+    EXPECT_DOUBLE_EQ(past->x, 0.07);
+    EXPECT_DOUBLE_EQ(past->y, 0.2);
+    EXPECT_DOUBLE_EQ(past->h, 0.8); // 40 ... 200, cut by the frame's bottom
+    EXPECT_DOUBLE_EQ(FrameCrop::toFrame({ -150, 0, 100, 10 }, area, 1000, 200)->x, 0.0);
+    EXPECT_FALSE(FrameCrop::toFrame({ -300, 0, 100, 10 }, area, 1000, 200));
+}
+
+struct AreaCase {
+    const char* name;
+    PersonDetecting::Focus focus;
+    int minSide;
+    cv::Rect expected;
+};
+
+class FrameCropArea : public testing::TestWithParam<AreaCase> { };
+
+TEST_P(FrameCropArea, FitsAPersonInsideTheFrame)
+{
+    EXPECT_EQ(FrameCrop::area(GetParam().focus, 1280, 720, GetParam().minSide), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FrameCropArea,
+    testing::Values(AreaCase { "plain", { 0.25, 0.25, 0.25, 0.25 }, 0, { 320, 180, 320, 180 } },
+        // A strip 20 px wide becomes square around its middle, for HOG's window or a person's width.
+        AreaCase { "thinStrip", { 0.5, 0.25, 20 / 1280.0, 0.25 }, 0, { 560, 180, 180, 180 } },
+        AreaCase { "flatStrip", { 0.0, 0.5, 0.75, 0.02 }, 0, { 0, 208, 960, 320 } },
+        AreaCase { "stripAtTheEdge", { 0.985, 0.25, 0.015, 0.25 }, 0, { 1100, 180, 180, 180 } },
+        AreaCase { "smallForTheNetwork", { 0.5, 0.5, 0.05, 0.05 }, 160, { 592, 298, 160, 160 } },
+        AreaCase { "tooSmall", { 0.5, 0.5, 0.001, 0.5 }, 0, { 0, 0, 1280, 720 } },
+        AreaCase { "notFinite", { std::nan(""), 0, 1, 1 }, 0, { 0, 0, 1280, 720 } }),
+    [](const auto& info) { return std::string(info.param.name); });
