@@ -134,7 +134,7 @@ TEST_F(OutboxTest, RemoveTemporariesDeletesOnlyLeftoversOfInterruptedWrites)
     const auto item = outbox.enqueue("text", "keep", std::nullopt);
     test::OutboxFolder::write(folder.outbox() / ".1-text.a1B2c3.tmp", "{\"kind\":");
 
-    EXPECT_EQ(outbox.removeTemporaries(), 1);
+    EXPECT_EQ(AtomicFile::removeLeftovers(folder.outbox()), 1);
     EXPECT_TRUE(fs::exists(item));
     EXPECT_FALSE(fs::exists(folder.outbox() / ".1-text.a1B2c3.tmp"));
 }
@@ -181,7 +181,7 @@ TEST_F(OutboxTest, ItemsSurviveAProducerKilledAtRandomMoments)
             EXPECT_EQ(name.find(".json"), std::string::npos) << name;
         }
     }
-    outbox.removeTemporaries();
+    AtomicFile::removeLeftovers(folder.outbox());
     EXPECT_EQ(static_cast<std::size_t>(std::distance(fs::directory_iterator(folder.outbox()), {})),
         items.size() + 1);
 }
