@@ -111,9 +111,8 @@ void QueueRunner::startSending()
         if (m_running || m_closing)
             return;
         m_running = true;
-        const long generation = ++m_generation;
         log("envio da fila iniciado (" + std::to_string(m_queue.pendingCount()) + " pendente(s))");
-        loop(generation, ++m_ticket);
+        loop(++m_ticket);
     });
 }
 
@@ -123,15 +122,14 @@ void QueueRunner::wake()
         if (!m_running || !m_idleWait)
             return;
         m_idleWait = false;
-        loop(m_generation, ++m_ticket);
+        loop(++m_ticket);
     });
 }
 
-void QueueRunner::loop(long generation, long ticket)
+void QueueRunner::loop(long ticket)
 {
-    // A step scheduled by a run that has since been stopped (or stopped and restarted), or replaced by a
-    // wake, does nothing.
-    if (!m_running || generation != m_generation || ticket != m_ticket || m_closing)
+    // A step scheduled before a stop, a start or a wake that replaced it does nothing.
+    if (!m_running || ticket != m_ticket || m_closing)
         return;
     m_idleWait = false;
 
@@ -168,21 +166,21 @@ void QueueRunner::loop(long generation, long ticket)
         log("fila: " + *m_queue.storageFault() + "; o que já foi enviado não será reenviado nesta execução");
     m_storageLogged = m_queue.storageFault().has_value();
 
-    scheduleNext(generation, delay);
+    scheduleNext(delay);
 }
 
-void QueueRunner::scheduleNext(long generation, double delay)
+void QueueRunner::scheduleNext(double delay)
 {
     const long ticket = ++m_ticket;
-    // The service's delay is taken as given, but bounded so a wild value cannot park the queue for ever.
     if (!(delay > 0)) {
-        m_work.async([this, generation, ticket] { loop(generation, ticket); });
+        m_work.async([this, ticket] { loop(ticket); });
         return;
     }
-    m_schedule(std::min(delay, kMaxDelay), [life = m_life, generation, ticket] {
+    // The service's delay is taken as given, but bounded so a wild value cannot park the queue for ever.
+    m_schedule(std::min(delay, kMaxDelay), [life = m_life, ticket] {
         std::lock_guard guard(life->mutex);
         if (auto* runner = life->runner)
-            runner->m_work.async([runner, generation, ticket] { runner->loop(generation, ticket); });
+            runner->m_work.async([runner, ticket] { runner->loop(ticket); });
     });
 }
 
@@ -201,12 +199,13 @@ void QueueRunner::stopAndFlush(double timeout, std::function<void()> done)
             http->cancelAll();
     });
 
-    m_work.async([this, timeout, guarded] {
+    // The deadline counts from the call, not from when a step in flight lets the flush begin.
+    m_work.async([this, deadline = m_clock->now() + timeout, guarded] {
         m_running = false;
-        ++m_generation;
+        ++m_ticket;
         if (m_closing)
             return;
-        const int sent = m_queue.flush(m_clock->now() + timeout);
+        const int sent = m_queue.flush(deadline);
         log("envio encerrado: " + std::to_string(sent) + " enviado(s) na saída, "
             + std::to_string(m_queue.pendingCount()) + " pendente(s) em outbox/");
         publish();

@@ -72,9 +72,9 @@ public:
 
     // Returns at once; sending starts on the send queue (a second start while running does nothing).
     void startSending() override;
-    // Returns at once. Stops the loop, sends what it can until `timeout` seconds from now, and calls
-    // `done` once on the main thread: when the flush ends or `timeout` + 2 s after the call, whichever
-    // comes first, even if a request hangs.
+    // Returns at once. Stops the loop, sends what it can until `timeout` seconds from now (a request
+    // still in flight then is cancelled, unless sending was started again), and calls `done` once on the
+    // main thread: when the flush ends or `timeout` + 2 s after the call, whichever comes first.
     void stopAndFlush(double timeout, std::function<void()> done) override;
     // Sends the test message now, outside the outbox and without retry; `completion(ok, text for the user)`
     // arrives on the main thread.
@@ -90,8 +90,8 @@ public:
 private:
     struct Life;
 
-    void loop(long generation, long ticket);
-    void scheduleNext(long generation, double delay);
+    void loop(long ticket);
+    void scheduleNext(double delay);
     void publish();
     void log(const std::string& line) const;
 
@@ -113,8 +113,8 @@ private:
 
     // Touched only on m_work.
     bool m_running = false;
-    long m_generation = 0;
-    // Numbers each scheduled step; only the newest may run, so a wake can replace an idle wait.
+    // Numbers the next step, renewed at every start, stop, wake and scheduled step: only the newest may
+    // run, so no two loops ever run side by side and a wake can replace an idle wait.
     long m_ticket = 0;
     bool m_idleWait = false;
     bool m_chatLogged = false;
