@@ -6,7 +6,6 @@
 #include "FakeBotApi.h"
 #include "FakeClock.h"
 #include "OutboxFolder.h"
-#include "SendError.h"
 #include "TelegramClient.h"
 
 #include <chrono>
@@ -26,18 +25,9 @@ protected:
     test::OutboxFolder folder;
     std::shared_ptr<test::FakeClock> clock = std::make_shared<test::FakeClock>();
     std::shared_ptr<Outbox> outbox = std::make_shared<Outbox>(folder.outbox(), clock);
-    std::optional<std::int64_t> chat = 777;
-    std::optional<std::string> token = api.token();
-    std::shared_ptr<TelegramClient> client = std::make_shared<TelegramClient>(
-        [this] {
-            if (!token)
-                throw std::runtime_error("missing");
-            return *token;
-        },
-        [this] { return chat; }, std::make_shared<CurlPoster>(), api.endpoint(),
-        [](const fs::path&) {
-            return TelegramClient::ClipInfo { 3.6, 640, 360 };
-        });
+    std::shared_ptr<TelegramClient> client = std::make_shared<TelegramClient>([this] { return api.token(); },
+        [] { return std::optional<std::int64_t>(777); }, std::make_shared<CurlPoster>(), api.endpoint(),
+        [](const fs::path&) { return TelegramClient::ClipInfo { 3.6, 640, 360 }; });
     AlertQueue queue { outbox, client, clock };
 
     fs::path media(const std::string& name, std::size_t size)
@@ -88,72 +78,6 @@ TEST_F(TelegramDeliveryTest, TextPhotoAndVideoArriveInOrderWithExactFieldsAndByt
     EXPECT_EQ(calls[2].files[0],
         (test::FakeBotApi::Upload {
             "video", clip.filename().string(), "video/mp4", test::OutboxFolder::read(clip) }));
-}
-
-TEST_F(TelegramDeliveryTest, ServiceErrorsKeepTheItemAndBackOffByTheClock)
-{
-    const auto item = outbox->enqueue("text", "oi", std::nullopt);
-    api.failNext(Fault::httpError(500, "Internal Server Error"));
-    api.failNext(Fault::notJson(502));
-    api.failNext(Fault::dropConnection());
-    api.failNext(Fault::tooManyRequests(12));
-
-    EXPECT_EQ(queue.step(), Step::wait(5));
-    EXPECT_EQ(queue.lastError(), "Telegram 500: Internal Server Error");
-    clock->advance(5);
-    EXPECT_EQ(queue.step(), Step::wait(10));
-    EXPECT_EQ(queue.lastError(), "Telegram 502: HTTP 502");
-    clock->advance(10);
-    EXPECT_EQ(queue.step(), Step::wait(20));
-    EXPECT_FALSE(queue.lastError().value_or("").empty());
-    EXPECT_EQ(queue.online(), false);
-    EXPECT_TRUE(fs::exists(item));
-
-    EXPECT_EQ(queue.step(), Step::wait(12)) << "the service's own delay";
-    EXPECT_EQ(queue.online(), true);
-
-    clock->advance(20);
-    EXPECT_EQ(queue.step(), Step::sent(item));
-    EXPECT_EQ(queue.lastSent(), clock->now());
-    EXPECT_EQ(queue.backoff(), 5);
-    EXPECT_EQ(api.calls().size(), 5u);
-}
-
-TEST_F(TelegramDeliveryTest, BadRequestMovesTheItemToFailedButAnUnreachableChatKeepsIt)
-{
-    const auto first = outbox->enqueue("text", "rejeitado", std::nullopt);
-    const auto second = outbox->enqueue("text", "aceito", std::nullopt);
-    api.failNext(Fault::httpError(400, "Bad Request: message text is empty"));
-    api.failNext(Fault::httpError(400, "Bad Request: chat not found"));
-    api.failNext(Fault::httpError(403, "Forbidden: bot was blocked by the user"));
-
-    EXPECT_EQ(queue.step(), Step::discarded(first, "Telegram 400: Bad Request: message text is empty"));
-    EXPECT_TRUE(fs::exists(folder.failed() / first.filename()));
-    EXPECT_EQ(queue.step(), Step::wait(5));
-    EXPECT_EQ(queue.step(), Step::wait(10));
-    EXPECT_TRUE(queue.chatUnreachable());
-    EXPECT_TRUE(fs::exists(second));
-    EXPECT_EQ(queue.step(), Step::sent(second));
-    EXPECT_FALSE(queue.chatUnreachable());
-}
-
-TEST_F(TelegramDeliveryTest, NothingIsSentWithoutConfirmedChatOrToken)
-{
-    const auto item = outbox->enqueue("text", "oi", std::nullopt);
-    chat.reset();
-    EXPECT_EQ(queue.step(), Step::wait(5));
-    EXPECT_EQ(queue.lastError(), "chat do Telegram não confirmado");
-    chat = 777;
-    token.reset();
-    EXPECT_EQ(queue.step(), Step::wait(10));
-    EXPECT_EQ(queue.lastError(), "token do Telegram indisponível");
-    EXPECT_TRUE(api.calls().empty());
-
-    // A revoked token is kept and retried, never discarded.
-    token = "111111:wrong-token-abcdefghijklmnopqrstuvwxyz";
-    EXPECT_EQ(queue.step(), Step::wait(20));
-    EXPECT_EQ(queue.lastError(), "Telegram 401: Unauthorized");
-    EXPECT_TRUE(fs::exists(item));
 }
 
 TEST_F(TelegramDeliveryTest, PosterReturnsAnyStatusAndFailsOnlyInTransport)

@@ -18,26 +18,8 @@ using namespace vardel;
 using Fault = test::FakeBotApi::Fault;
 using Snapshot = QueueRunner::Snapshot;
 
-namespace vardel {
-void PrintTo(const Snapshot& s, std::ostream* out)
-{
-    *out << "running " << s.running << ", online " << (s.online ? int(*s.online) : -1) << ", pending "
-         << s.pending << ", chat unreachable " << s.chatUnreachable << ", storage "
-         << s.storageFault.value_or("-");
-}
-} // namespace vardel
 
 namespace {
-
-Snapshot snapshot(bool running, std::optional<bool> online, int pending, bool chatUnreachable = false)
-{
-    Snapshot s;
-    s.running = running;
-    s.online = online;
-    s.pending = pending;
-    s.chatUnreachable = chatUnreachable;
-    return s;
-}
 
 // Log lines and scheduled waits of the runner, which tests wait on instead of sleeping. Waits never
 // elapse by themselves: the test fires them.
@@ -155,7 +137,7 @@ TEST_F(QueueRunnerTest, StartsOneLoopThatDeliversInOrderAndWakesForANewItem)
     runner->startSending();
     EXPECT_EQ(record.waitFor("enviado: ", 2), "enviado: " + second.filename().string());
     EXPECT_EQ(record.timer(0), 1) << "idle";
-    EXPECT_EQ(runner->state(), snapshot(true, true, 0));
+    EXPECT_EQ(runner->state(), (Snapshot { .running = true, .online = true, .pending = 0 }));
 
     // Written while the loop idles: sent without waiting for the idle second to pass.
     const auto third = outbox->enqueue("text", "tres", std::nullopt);
@@ -177,17 +159,17 @@ TEST_F(QueueRunnerTest, FailuresArePublishedUntilTheNextSuccess)
     runner->startSending();
     EXPECT_EQ(record.waitFor("Telegram indisponível"),
         "Telegram indisponível (Telegram 503: Service Unavailable); nova tentativa em 5 s");
-    EXPECT_EQ(runner->state(), snapshot(true, false, 1));
+    EXPECT_EQ(runner->state(), (Snapshot { .running = true, .online = false, .pending = 1 }));
     record.fire(0);
     record.waitFor("Telegram indisponível", 2);
-    EXPECT_EQ(runner->state(), snapshot(true, true, 1, true));
+    EXPECT_EQ(runner->state(), (Snapshot { .running = true, .online = true, .pending = 1, .chatUnreachable = true }));
     record.fire(1);
     record.waitFor("Telegram indisponível", 3);
     EXPECT_EQ(record.timer(2), 20);
     EXPECT_EQ(record.count("fila: o Telegram recusa o chat"), 1u) << "logged once";
     record.fire(2);
     record.waitFor("enviado: ");
-    EXPECT_EQ(runner->state(), snapshot(true, true, 0, false));
+    EXPECT_EQ(runner->state(), (Snapshot { .running = true, .online = true, .pending = 0, .chatUnreachable = false }));
 }
 
 TEST_F(QueueRunnerTest, AHugeRetryAfterIsCapped)
@@ -230,7 +212,7 @@ TEST_F(QueueRunnerTest, FlushWithTheNetworkDownCompletesOnce)
     EXPECT_TRUE(drainUntil([&] { return done == 1; }));
     main->advance(10);
     EXPECT_EQ(done, 1);
-    EXPECT_EQ(runner->state(), snapshot(false, false, 1));
+    EXPECT_EQ(runner->state(), (Snapshot { .running = false, .online = false, .pending = 1 }));
 }
 
 TEST_F(QueueRunnerTest, AnUploadStillInFlightAtTheFlushDeadlineIsCancelled)
