@@ -222,8 +222,22 @@ INSTANTIATE_TEST_SUITE_P(Answers, TelegramCheckTest,
         Answer { "NoAnswer", 0, "", SendError::transient("Telegram 0: HTTP 0") },
         Answer { "HugeDescription", 500,
             R"({"ok":false,"error_code":500,"description":")" + std::string(8 << 20, 'd') + "\"}",
-            SendError::transient("Telegram 500: " + std::string(8 << 20, 'd')) },
-        {}, nullptr, "http://evil.org"), Error);
+            SendError::transient("Telegram 500: " + std::string(8 << 20, 'd')) }),
+    [](const auto& row) { return row.param.name; });
+
+TEST(TelegramEndpointTest, AcceptsHttpsOrLoopbackHttpOnly)
+{
+    for (const char* allowed : { "https://api.telegram.org", "https://proxy.example:8443/tg",
+             "http://127.0.0.1:8081", "http://localhost:9000", "http://[::1]:9000" })
+        EXPECT_TRUE(TelegramClient::isAllowedEndpoint(allowed)) << allowed;
+    for (const char* refused :
+        { "http://api.telegram.org", "http://127.0.0.1.evil.org", "http://127.0.0.1@evil.org",
+            "ftp://127.0.0.1", "https://", "api.telegram.org", "https://x.org/?q", "" })
+        EXPECT_FALSE(TelegramClient::isAllowedEndpoint(refused)) << refused;
+
+    EXPECT_EQ(TelegramClient::endpointFrom(std::string("http://evil.org")), "https://api.telegram.org");
+    EXPECT_EQ(TelegramClient::endpointFrom(std::string("http://127.0.0.1:1")), "http://127.0.0.1:1");
+    EXPECT_THROW(TelegramClient({}, {}, nullptr, "http://evil.org"), Error);
 }
 
 } // namespace
