@@ -73,7 +73,10 @@ public:
         // 429 with "parameters": {"retry_after": seconds}.
         static Fault tooManyRequests(double retryAfter);
         // Any status with any body, e.g. an HTML proxy page.
-        static Fault answer(int status, std::string body) { return { Kind::answer, status, std::move(body), 0 }; }
+        static Fault answer(int status, std::string body)
+        {
+            return { Kind::answer, status, std::move(body), 0 };
+        }
         static Fault notJson(int status = 502)
         {
             return answer(status, "<html><body>Bad Gateway</body></html>");

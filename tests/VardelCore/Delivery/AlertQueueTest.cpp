@@ -16,14 +16,6 @@
 
 namespace fs = std::filesystem;
 
-namespace vardel {
-void PrintTo(const AlertQueue::Step& step, std::ostream* out)
-{
-    *out << "kind " << static_cast<int>(step.kind) << " " << step.item.filename() << " (" << step.reason << ") "
-         << step.seconds << " s";
-}
-} // namespace vardel
-
 using namespace vardel;
 using test::OutboxFolder;
 using Step = AlertQueue::Step;
@@ -52,8 +44,6 @@ struct Failure {
     bool online;
     bool chatUnreachable;
 };
-
-void PrintTo(const Failure& failure, std::ostream* out) { *out << failure.name; }
 
 class AlertQueueFailureTest : public AlertQueueTest, public ::testing::WithParamInterface<Failure> { };
 
@@ -87,9 +77,11 @@ TEST_P(AlertQueueFailureTest, KeepsTheItemAndBacksOffUpToTheCapUntilASuccess)
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, AlertQueueFailureTest,
-    ::testing::Values(Failure { "Transient", std::make_exception_ptr(SendError::transient("falhou")), false, false },
+    ::testing::Values(
+        Failure { "Transient", std::make_exception_ptr(SendError::transient("falhou")), false, false },
         Failure { "UnclassifiedError", std::make_exception_ptr(std::runtime_error("falhou")), false, false },
-        Failure { "ChatUnreachable", std::make_exception_ptr(SendError::chatUnreachable("falhou")), true, true }),
+        Failure {
+            "ChatUnreachable", std::make_exception_ptr(SendError::chatUnreachable("falhou")), true, true }),
     [](const auto& row) { return row.param.name; });
 
 TEST_F(AlertQueueTest, RateLimitWaitsAtLeastOneSecondWithoutGrowingTheBackoff)
@@ -162,8 +154,6 @@ struct BadItem {
     std::string reasonContains;
 };
 
-void PrintTo(const BadItem& item, std::ostream* out) { *out << item.name; }
-
 class AlertQueueBadItemTest : public AlertQueueTest, public ::testing::WithParamInterface<BadItem> { };
 
 TEST_P(AlertQueueBadItemTest, IsMovedToFailedWithoutASend)
@@ -200,7 +190,8 @@ INSTANTIATE_TEST_SUITE_P(Items, AlertQueueBadItemTest,
                 fs::resize_file(item, 50u << 20);
             },
             "52428800 bytes" },
-        BadItem { "Directory", [](const fs::path& item) { fs::create_directory(item); }, "not a regular file" }),
+        BadItem {
+            "Directory", [](const fs::path& item) { fs::create_directory(item); }, "not a regular file" }),
     [](const auto& row) { return row.param.name; });
 
 TEST_F(AlertQueueTest, ReadToleratesWrongTypesOutsideTheKind)

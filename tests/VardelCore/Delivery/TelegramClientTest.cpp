@@ -167,8 +167,6 @@ struct Answer {
     std::optional<SendError> expected;
 };
 
-void PrintTo(const Answer& answer, std::ostream* out) { *out << answer.name; }
-
 class TelegramCheckTest : public ::testing::TestWithParam<Answer> { };
 
 TEST_P(TelegramCheckTest, ClassifiesTheAnswer)
@@ -182,8 +180,8 @@ TEST_P(TelegramCheckTest, ClassifiesTheAnswer)
         TelegramClient::check(answer.status, answer.body);
         ADD_FAILURE() << "accepted";
     } catch (const SendError& error) {
-        EXPECT_EQ(error, *answer.expected) << static_cast<int>(error.kind()) << " " << error.message() << " / "
-                                           << error.seconds();
+        EXPECT_EQ(error, *answer.expected)
+            << static_cast<int>(error.kind()) << " " << error.message() << " / " << error.seconds();
     }
 }
 
