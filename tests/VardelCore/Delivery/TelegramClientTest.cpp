@@ -94,7 +94,7 @@ TEST_F(TelegramClientTest, PhotoIsOneMultipartBodyWithFieldsThenTheFile)
 
 TEST_F(TelegramClientTest, VideoCarriesRoundedDurationAndSizeWhenReadable)
 {
-    const fs::path clip = folder.root() / "clip \"1\".mp4";
+    const fs::path clip = folder.root() / "clip \"1\"\r\nX-Injected: 1.mp4";
     test::OutboxFolder::write(clip, "mp4");
 
     clipInfo = TelegramClient::ClipInfo { 12.5, 1280, 720 };
@@ -109,8 +109,9 @@ TEST_F(TelegramClientTest, VideoCarriesRoundedDurationAndSizeWhenReadable)
              "name=\"height\"\r\n\r\n720\r\n", "name=\"supports_streaming\"\r\n\r\ntrue\r\n",
              "Content-Type: video/mp4\r\n" })
         EXPECT_NE(with.body.find(part), std::string::npos) << part;
-    // A quote in the file name cannot close the header's quoted string early.
-    EXPECT_NE(with.body.find("name=\"video\"; filename=\"clip %221%22.mp4\"\r\n"), std::string::npos);
+    // A quote, CR or LF in the file name can neither close the quoted name nor start a header line.
+    EXPECT_NE(with.body.find("name=\"video\"; filename=\"clip %221%22%0D%0AX-Injected: 1.mp4\"\r\n"),
+        std::string::npos);
     EXPECT_EQ(http->requests().at(1).body.find("duration"), std::string::npos);
 }
 
@@ -159,13 +160,6 @@ TEST_F(TelegramClientTest, TheTokenNeverAppearsInAFailureMessage)
         SendError::retryAfter(17, "Telegram 429: <token>"));
 }
 
-TEST_F(TelegramClientTest, TestMessageUsesTheShortTimeout)
-{
-    client.sendMessage("teste");
-    EXPECT_EQ(http->requests().at(0).timeout, 20);
-    EXPECT_EQ(http->requests().at(0).body, "chat_id=42&text=teste");
-}
-
 struct Answer {
     std::string name;
     int status;
@@ -186,27 +180,29 @@ TEST_P(TelegramCheckTest, ClassifiesTheAnswer)
         TelegramClient::check(answer.status, answer.body);
         ADD_FAILURE() << "accepted";
     } catch (const SendError& error) {
-        EXPECT_EQ(error, *answer.expected) << error.message() << " / " << error.seconds();
+        EXPECT_EQ(error, *answer.expected)
+            << static_cast<int>(error.kind()) << " " << error.message() << " / " << error.seconds();
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, TelegramCheckTest,
     ::testing::Values(Answer { "Ok", 200, R"({"ok":true,"result":{}})", std::nullopt },
-        Answer { "OkFalse400", 200,
-            R"({"ok":false,"error_code":400,"description":"Bad Request: chat not found"})",
-            SendError::permanent("Telegram 400: Bad Request: chat not found") },
+        Answer { "ChatNotFound", 200,
+            R"({"ok":false,"error_code":400,"description":"Bad Request: Chat Not Found"})",
+            SendError::chatUnreachable("Telegram 400: Bad Request: Chat Not Found") },
+        Answer { "OtherBadRequest", 400,
+            R"({"ok":false,"error_code":400,"description":"Bad Request: message text is empty"})",
+            SendError::permanent("Telegram 400: Bad Request: message text is empty") },
         Answer { "TooLarge", 413, R"({"ok":false,"error_code":413,"description":"Request Entity Too Large"})",
             SendError::permanent("Telegram 413: Request Entity Too Large") },
         Answer {
             "HtmlGateway", 502, "<html>Bad Gateway</html>", SendError::transient("Telegram 502: HTTP 502") },
-        Answer { "OkAsString", 200, R"({"ok":"true"})", SendError::transient("Telegram 200: HTTP 200") },
         Answer { "NotJson200", 200, "ok", SendError::transient("Telegram 200: HTTP 200") },
-        Answer { "ArrayBody", 200, "[true]", SendError::transient("Telegram 200: HTTP 200") },
         Answer { "Unauthorized", 401, R"({"ok":false,"error_code":401,"description":"Unauthorized"})",
             SendError::transient("Telegram 401: Unauthorized") },
         Answer { "Blocked", 403,
             R"({"ok":false,"error_code":403,"description":"Forbidden: bot was blocked"})",
-            SendError::transient("Telegram 403: Forbidden: bot was blocked") },
+            SendError::chatUnreachable("Telegram 403: Forbidden: bot was blocked") },
         Answer { "WrongTypes", 500, R"({"ok":false,"error_code":"400","description":7})",
             SendError::transient("Telegram 500: HTTP 500") },
         Answer { "CodeFromBody", 400, R"({"ok":false,"error_code":429})",
@@ -224,10 +220,8 @@ INSTANTIATE_TEST_SUITE_P(Answers, TelegramCheckTest,
         Answer { "NoAnswer", 0, "", SendError::transient("Telegram 0: HTTP 0") },
         Answer { "HugeDescription", 500,
             R"({"ok":false,"error_code":500,"description":")" + std::string(8 << 20, 'd') + "\"}",
-            SendError::transient("Telegram 500: " + std::string(8 << 20, 'd')) },
-        Answer {
-            "HugeGarbage", 503, std::string(8 << 20, '{'), SendError::transient("Telegram 503: HTTP 503") }),
-    [](const auto& param) { return param.param.name; });
+            SendError::transient("Telegram 500: " + std::string(8 << 20, 'd')) }),
+    [](const auto& row) { return row.param.name; });
 
 TEST(TelegramEndpointTest, AcceptsHttpsOrLoopbackHttpOnly)
 {
@@ -242,17 +236,6 @@ TEST(TelegramEndpointTest, AcceptsHttpsOrLoopbackHttpOnly)
     EXPECT_EQ(TelegramClient::endpointFrom(std::string("http://evil.org")), "https://api.telegram.org");
     EXPECT_EQ(TelegramClient::endpointFrom(std::string("http://127.0.0.1:1")), "http://127.0.0.1:1");
     EXPECT_THROW(TelegramClient({}, {}, nullptr, "http://evil.org"), Error);
-}
-
-TEST(QueueJobTest, KindsRoundTripCaseSensitively)
-{
-    for (auto kind : { QueueJob::Kind::text, QueueJob::Kind::photo, QueueJob::Kind::video })
-        EXPECT_EQ(QueueJob::kindFromRaw(QueueJob::rawValue(kind)), kind);
-    EXPECT_EQ(QueueJob::kindFromRaw("Text"), std::nullopt);
-    EXPECT_EQ(QueueJob::kindFromRaw(""), std::nullopt);
-    EXPECT_NE(SendError::retryAfter(5, "a"), SendError::retryAfter(6, "a"));
-    EXPECT_NE(SendError::retryAfter(5, "a"), SendError::retryAfter(5, "b"));
-    EXPECT_EQ(std::string(SendError::retryAfter(5, "a").what()), "a");
 }
 
 } // namespace
