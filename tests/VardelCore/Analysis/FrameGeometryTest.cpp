@@ -99,6 +99,8 @@ TEST(FrameGeometry, FitsVideoIntoContainer)
     for (double aspect : { 0.0, kNaN })
         EXPECT_EQ(FrameGeometry::videoRect({ 400, 300 }, aspect), FrameGeometry::Rect {});
     EXPECT_EQ(FrameGeometry::videoRect({ 0, 300 }, 16.0 / 9.0), FrameGeometry::Rect {});
+    EXPECT_TRUE(kVideo.contains({ 0, 37.5 }) && !kVideo.contains({ 400, 100 }))
+        << "half-open, so edges never overlap";
 }
 
 TEST(AreaDrag, DrawsANewAreaWithOrderedCornersClampedToTheVideo)
