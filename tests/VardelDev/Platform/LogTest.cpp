@@ -5,7 +5,6 @@
 
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 using namespace vardel;
 namespace fs = std::filesystem;
@@ -42,29 +41,6 @@ TEST_F(LogTest, LineIsLocalStampSpaceMessageNewlineInAPrivateFile)
     saved.empty() ? unsetenv("TZ") : setenv("TZ", saved.c_str(), 1), tzset();
     EXPECT_EQ(readFile(file()), "2026-03-04 05:06:07 UTC0\n2026-03-04 02:06:07 BRT3\n");
     EXPECT_EQ(fs::status(file()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-}
-
-TEST_F(LogTest, LinesFromManyThreadsStayWholeAndInOrder)
-{
-    Log log(m_folder, m_clock);
-    {
-        std::vector<std::jthread> threads;
-        for (int t = 0; t < 4; ++t)
-            threads.emplace_back([&log, t] {
-                for (int i = 0; i < 100; ++i)
-                    log.info("thread " + std::to_string(t) + " line " + std::to_string(i));
-            });
-    }
-    log.flush();
-    std::istringstream lines(readFile(file()));
-    std::vector<int> next(4, 0);
-    int count = 0;
-    for (std::string line; std::getline(lines, line); ++count) {
-        int t = -1, i = -1;
-        ASSERT_EQ(std::sscanf(line.c_str() + 20, "thread %d line %d", &t, &i), 2) << line;
-        EXPECT_EQ(i, next.at(t)++);
-    }
-    EXPECT_EQ(count, 400);
 }
 
 TEST_F(LogTest, RotatesOnlyWhenTheFileIsAboveTheLimitBeforeTheLine)
