@@ -113,20 +113,6 @@ TEST_F(FramePipelineTest, MotionModeRaisesOnTheThirdMovingFrameAndNeverAsksForPe
     EXPECT_EQ(peopleCalls, 0);
 }
 
-TEST_F(FramePipelineTest, NothingIsRaisedOrAskedWhileNotArmed)
-{
-    armedSince.reset();
-    for (DetectionMode mode : { DetectionMode::motion, DetectionMode::person }) {
-        const double from = mode == DetectionMode::motion ? 0 : 100;
-        pipeline.setMode(mode);
-        pipeline.cameraDidStart();
-        settle(from);
-        for (int i = 0; i < 40; ++i)
-            EXPECT_FALSE(frame(bandThumbnail(i), from + 3.1 + i * 0.1).event());
-    }
-    EXPECT_EQ(peopleCalls, 0);
-}
-
 namespace {
 
 class FramePipelinePersonTest : public FramePipelineTest {

@@ -12,13 +12,11 @@ namespace {
 constexpr ROI kRightHalf { 0.5, 0, 0.5, 1 };
 const double kConfident = PersonGate().minConfidence;
 
-void expectBox(const PersonBox& actual, const PersonBox& expected)
+void expectBox(const PersonBox& a, const PersonBox& e)
 {
-    EXPECT_NEAR(actual.x, expected.x, 1e-9);
-    EXPECT_NEAR(actual.y, expected.y, 1e-9);
-    EXPECT_NEAR(actual.w, expected.w, 1e-9);
-    EXPECT_NEAR(actual.h, expected.h, 1e-9);
-    EXPECT_EQ(std::pair(actual.confidence, actual.isFace), std::pair(expected.confidence, expected.isFace));
+    for (auto [actual, expected] : { std::pair(a.x, e.x), { a.y, e.y }, { a.w, e.w }, { a.h, e.h } })
+        EXPECT_NEAR(actual, expected, 1e-9);
+    EXPECT_EQ(std::pair(a.confidence, a.isFace), std::pair(e.confidence, e.isFace));
 }
 
 struct MatchCase {
@@ -94,18 +92,8 @@ TEST(PersonGate, EveryCandidateCountsOnlyItsOwnFramesOfLastingChange)
     }
 }
 
-TEST(PersonBox, OverlapFractionIsAnInclusiveThreshold)
-{
-    const PersonBox box { 0.0, 0.0, 0.5, 0.5, 0.9 };
-    const ROI area { 0.375, 0.0, 0.5, 1.0 }; // centre outside, exactly a quarter of the box inside
-    EXPECT_TRUE(box.overlaps(area, 0.25));
-    EXPECT_FALSE(box.overlaps(area, 0.26));
-}
-
 TEST(PersonBox, HeadAndShouldersAroundAFaceClampedToThePicture)
 {
-    expectBox(PersonBox::headAndShoulders({ 0.45, 0.1, 0.1, 0.1, 0.8, true }),
-        { 0.37, 0.05, 0.26, 0.32, 0.8, true });
     expectBox(PersonBox::headAndShoulders({ 0.45, 0.0, 0.1, 0.1, 0.8, true }),
         { 0.37, 0.0, 0.26, 0.27, 0.8, true });
     expectBox(PersonBox::headAndShoulders({ 0.9, 0.8, 0.1, 0.1, 0.7, true }),

@@ -15,23 +15,13 @@ namespace {
         return count;
     }
 
-    TEST(StringTableTest, EveryKeyHasATextInEveryLanguageWithTheSamePlaceholdersAndTypography)
+    // A translation that loses a placeholder silently drops a name or a time from the message.
+    TEST(StringTableTest, EveryKeyHasATextInEveryLanguageWithTheSamePlaceholders)
     {
         for (AppLanguage language : AppLanguage::allCases()) {
             EXPECT_EQ(L::all(language).size(), kKeyCount) << language.rawValue();
-            for (const auto& [key, text] : L::all(language)) {
-                SCOPED_TRACE(std::string(rawValue(key)) + " in " + std::string(language.rawValue()));
-                ASSERT_FALSE(text.empty());
-                EXPECT_EQ(placeholders(text), placeholders(L::all(AppLanguage::en).at(key)));
-                // ASCII stand-ins or stray spaces: "..." for "…", straight quotes for “ ”, blanks at the
-                // ends.
-                EXPECT_EQ(text.find("..."), std::string::npos);
-                EXPECT_EQ(text.find('"'), std::string::npos);
-                EXPECT_EQ(text.find("  "), std::string::npos);
-                EXPECT_TRUE(text.front() != ' ' && text.back() != ' ');
-                for (auto at = text.find("·"); at != std::string::npos; at = text.find("·", at + 1))
-                    EXPECT_EQ(text.substr(at - 1, 4), " · ") << "a middle dot needs its spaces";
-            }
+            for (const auto& [key, text] : L::all(language))
+                EXPECT_EQ(placeholders(text), placeholders(L::all(AppLanguage::en).at(key))) << rawValue(key);
         }
     }
 

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <sys/stat.h>
 #include <thread>
@@ -32,15 +31,6 @@ protected:
     SettingsStore m_store { file() };
 };
 
-std::string binaryGarbage()
-{
-    std::mt19937 random(3);
-    std::string bytes(4096, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(random());
-    return bytes;
-}
-
 struct BadFile {
     const char* name;
     std::string bytes;
@@ -59,7 +49,7 @@ TEST_P(SettingsStoreBadFile, LoadsDefaultsAndIsReplacedByTheNextUpdate)
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, SettingsStoreBadFile,
-    testing::Values(BadFile { "Empty", "" }, BadFile { "Garbage", binaryGarbage() },
+    testing::Values(BadFile { "Empty", "" }, BadFile { "Garbage", std::string("\0\xff{\x9c\x01\"", 6) },
         // Valid JSON, but far too large to be a settings file.
         BadFile { "TenMegabytes", "{\"sensitivity\": 8" + std::string(10'000'000, ' ') + "}" },
         BadFile { "DeeplyNested", std::string(200'000, '[') + std::string(200'000, ']') },
@@ -110,15 +100,16 @@ TEST_F(SettingsStoreTest, UpdatesFromManyThreadsAreNotLostAndLoadsSeeWholeFiles)
             torn += seen.camera != std::string(static_cast<std::size_t>(seen.cooldown) * 50, 'c');
         }
     });
-    std::vector<std::thread> writers;
-    for (int t = 0; t < 4; ++t)
-        writers.emplace_back([this] {
-            for (int i = 0; i < 10; ++i)
-                m_store.update(
-                    [](Settings& s) { s.camera.assign(static_cast<std::size_t>(++s.cooldown) * 50, 'c'); });
-        });
-    for (auto& writer : writers)
-        writer.join();
+    {
+        std::vector<std::jthread> writers;
+        for (int t = 0; t < 4; ++t)
+            writers.emplace_back([this] {
+                for (int i = 0; i < 10; ++i)
+                    m_store.update([](Settings& s) {
+                        s.camera.assign(static_cast<std::size_t>(++s.cooldown) * 50, 'c');
+                    });
+            });
+    }
     done = true;
     reader.join();
     EXPECT_EQ(torn, 0);

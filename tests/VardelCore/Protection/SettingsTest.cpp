@@ -10,23 +10,23 @@ using json = nlohmann::json;
 
 namespace {
 
+// Every field away from its default; the stored sensitivity is not bounded (only the policy clamps it) and
+// group chats have large negative ids.
 Settings fullySet()
 {
-    Settings s;
-    s.camera = "Câmera HD (USB)";
-    s.roi = { 0.1, 0.2, 0.3, 0.4 };
-    s.sensitivity = -3; // the stored value is not bounded; only the policy clamps it
-    s.pixelThreshold = 30;
-    s.triggerFrames = 5;
-    s.cooldown = 120;
-    s.preSeconds = 2;
-    s.postSeconds = 20;
-    s.chatID = -1001234567890123; // group chats have large negative ids
-    s.chatLabel = "Ana";
-    s.chatConfirmed = true;
-    s.detectionMode = DetectionMode::motion;
-    s.language = AppLanguage::ptBR;
-    return s;
+    return { .camera = "Câmera HD (USB)",
+        .roi = { 0.1, 0.2, 0.3, 0.4 },
+        .sensitivity = -3,
+        .pixelThreshold = 30,
+        .triggerFrames = 5,
+        .cooldown = 120,
+        .preSeconds = 2,
+        .postSeconds = 20,
+        .chatID = -1001234567890123,
+        .chatLabel = "Ana",
+        .chatConfirmed = true,
+        .detectionMode = DetectionMode::motion,
+        .language = AppLanguage::ptBR };
 }
 
 TEST(Settings, RoundTripsEveryFieldInASortedFileWithoutNulls)
@@ -70,8 +70,6 @@ INSTANTIATE_TEST_SUITE_P(Keys, SettingsWrongType,
         WrongType { "roiOfThree", "roi", "[0, 0, 1]" },
         WrongType { "sensitivityText", "sensitivity", "\"8\"" },
         WrongType { "sensitivityFraction", "sensitivity", "8.5" },
-        WrongType { "sensitivityBool", "sensitivity", "true" },
-        WrongType { "thresholdArray", "pixel_threshold", "[25]" },
         WrongType { "cooldownHuge", "cooldown_s", "1e20" },
         WrongType { "preAboveInt", "pre_s", "4294967296" },
         WrongType { "preBelowInt", "pre_s", "-2147483649" },
@@ -79,32 +77,19 @@ INSTANTIATE_TEST_SUITE_P(Keys, SettingsWrongType,
         WrongType { "triggerJustBelowInt", "trigger_frames", "-2147483649.0" },
         WrongType { "chatText", "chat_id", "\"42\"" },
         WrongType { "chatAboveInt64", "chat_id", "18446744073709551615" },
-        WrongType { "labelNumber", "chat_label", "7" },
         WrongType { "confirmedNumber", "chat_confirmed", "1" }),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
-TEST(Settings, NegativeIntegersWithinRangeAreKeptAsWritten)
-{
-    const auto s = Settings::decode(
-        R"({"sensitivity": -2147483648, "cooldown_s": -1.0, "chat_id": -9223372036854775808})");
-    EXPECT_EQ(s.sensitivity, std::numeric_limits<int>::min());
-    EXPECT_EQ(s.cooldown, -1);
-    EXPECT_EQ(s.chatID, std::numeric_limits<std::int64_t>::min());
-}
-
 TEST(Settings, UnreadableModeOrLanguageIsDroppedAlone)
 {
+    Settings expected = fullySet();
+    expected.detectionMode = DetectionMode::person, expected.language.reset();
     for (const char* bad : { "\"face\"", "3", "\"Motion\"" }) {
         json object = json::parse(fullySet().encode());
         object["detection_mode"] = object["language"] = json::parse(bad);
-        Settings expected = fullySet();
-        expected.detectionMode = DetectionMode::person;
-        expected.language.reset();
         EXPECT_EQ(Settings::fromJSON(object), expected) << bad;
     }
-    Settings s;
-    s.camera = "cam\xff"; // not UTF-8: still saved
-    EXPECT_NO_THROW(Settings::decode(s.encode()));
+    EXPECT_NO_THROW(Settings::decode(Settings { .camera = "cam\xff" }.encode())) << "not UTF-8: still saved";
 }
 
 TEST(Settings, MonitorBlockerUntilAChatIsStoredAndConfirmedInTheCurrentLanguage)
@@ -122,7 +107,7 @@ TEST(Settings, MonitorBlockerUntilAChatIsStoredAndConfirmedInTheCurrentLanguage)
     EXPECT_FALSE(fullySet().monitorBlocker());
 }
 
-TEST(SensitivityLevel, ShowsStoredValuesAndWritesLevelValues)
+TEST(SensitivityLevel, ShowsStoredValuesWritesLevelValuesAndRoundsSlidersHalfAwayFromZero)
 {
     const std::pair<double, SensitivityLevel> shown[]
         = { { -3, SensitivityLevel::low }, { 5, SensitivityLevel::low }, { 5.01, SensitivityLevel::normal },
@@ -131,11 +116,6 @@ TEST(SensitivityLevel, ShowsStoredValuesAndWritesLevelValues)
         EXPECT_EQ(sensitivityLevel(stored), level) << stored;
     for (SensitivityLevel level : allSensitivityLevels)
         EXPECT_EQ(sensitivityLevel(sensitivityValue(level)), level);
-    EXPECT_EQ(sensitivityValue(SensitivityLevel::low), 4);
-}
-
-TEST(SensitivityLevel, RoundsSliderValuesHalfAwayFromZero)
-{
     const std::pair<double, int> rows[] = { { 6.5, 7 }, { 6.49, 6 }, { -0.5, -1 },
         { 1e12, std::numeric_limits<int>::max() }, { std::nan(""), 6 } };
     for (auto [slider, stored] : rows)

@@ -8,37 +8,21 @@
 using namespace vardel;
 namespace fs = std::filesystem;
 
-namespace {
-
-// Sets an environment variable for one scope and restores the old value afterwards.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value)
-        : m_name(name)
-    {
-        if (const char* old = std::getenv(name))
-            m_old = old;
-        value ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~ScopedEnv() { m_old ? setenv(m_name, m_old->c_str(), 1) : unsetenv(m_name); }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
-
-} // namespace
-
 TEST(Paths, StandardFolderFollowsAnAbsoluteXdgDataHomeOrFallsBackToHome)
 {
-    ScopedEnv home("HOME", "/home/ana");
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "/";
+    const char* savedXdg = std::getenv("XDG_DATA_HOME");
+    const std::string xdg = savedXdg ? savedXdg : "";
+    setenv("HOME", "/home/ana", 1);
     const std::pair<const char*, fs::path> rows[]
         = { { "/srv/data", "/srv/data" }, { nullptr, "/home/ana/.local/share" },
               { "", "/home/ana/.local/share" }, { "relative/dir", "/home/ana/.local/share" } };
     for (const auto& [xdgDataHome, base] : rows) {
-        ScopedEnv xdg("XDG_DATA_HOME", xdgDataHome);
+        xdgDataHome ? setenv("XDG_DATA_HOME", xdgDataHome, 1) : unsetenv("XDG_DATA_HOME");
         EXPECT_EQ(Paths::standard().data(), base / kApplicationId) << (xdgDataHome ? xdgDataHome : "(unset)");
     }
+    setenv("HOME", home.c_str(), 1),
+        savedXdg ? setenv("XDG_DATA_HOME", xdg.c_str(), 1) : unsetenv("XDG_DATA_HOME");
 }
 
 TEST(Paths, PrepareCreatesEveryFolderPrivateAndKeepsExistingOnes)
