@@ -43,6 +43,8 @@ namespace {
 
 } // namespace
 
+static_assert(CancellablePoster::kTooLarge == CURLE_FILESIZE_EXCEEDED);
+
 CancellablePoster::CancellablePoster(std::size_t maxBody)
     : m_maxBody(maxBody)
 {
@@ -71,12 +73,13 @@ HTTPPosting::Response CancellablePoster::post(const Request& request)
     Transfer transfer { {}, m_maxBody, false, &m_cancelled };
     char message[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
-    if (request.method == "POST") {
-        curl_easy_setopt(curl, CURLOPT_POST, 1L);
+    if (request.method == "GET") {
+        curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    } else {
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.data());
         curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
-    } else {
-        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+        if (request.method != "POST")
+            curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     }
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(

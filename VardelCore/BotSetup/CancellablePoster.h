@@ -15,6 +15,9 @@ namespace vardel {
 // vardel::Error with domain "libcurl". `post` may run on any thread; `cancel` too.
 class CancellablePoster final : public HTTPPosting {
 public:
+    // The error code of an answer over the size limit (libcurl's CURLE_FILESIZE_EXCEEDED).
+    static constexpr int kTooLarge = 63;
+
     explicit CancellablePoster(std::size_t maxBody = std::numeric_limits<std::size_t>::max());
 
     Response post(const Request& request) override;

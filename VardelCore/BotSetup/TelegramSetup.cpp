@@ -1,5 +1,6 @@
 #include "TelegramSetup.h"
 
+#include "Graphemes.h"
 #include "LogScrubber.h"
 #include "Multipart.h"
 
@@ -8,10 +9,8 @@
 #include <map>
 #include <memory>
 #include <random>
-#include <unicode/brkiter.h>
 #include <unicode/translit.h>
 #include <unicode/unistr.h>
-#include <unicode/utext.h>
 
 namespace vardel::TelegramSetup {
 
@@ -83,30 +82,6 @@ namespace {
             return {};
         auto it = object.find(name);
         return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
-    }
-
-    // The first `count` user-perceived characters of UTF-8 `text`.
-    std::string prefix(const std::string& text, int count)
-    {
-        UErrorCode status = U_ZERO_ERROR;
-        UText* utext = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
-        std::unique_ptr<icu::BreakIterator> graphemes(
-            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-        if (U_FAILURE(status) || !graphemes) {
-            utext_close(utext);
-            return text.substr(0, static_cast<std::size_t>(count)); // no ICU data: bytes are the best guess
-        }
-        graphemes->setText(utext, status);
-        int32_t end = graphemes->first();
-        for (int i = 0; i < count && end != icu::BreakIterator::DONE; ++i) {
-            int32_t next = graphemes->next();
-            if (next == icu::BreakIterator::DONE)
-                break;
-            end = next;
-        }
-        graphemes.reset();
-        utext_close(utext);
-        return text.substr(0, static_cast<std::size_t>(end));
     }
 
     // Case- and accent-free "a-z0-9" only, at most 12 characters: "José" gives "jose".
@@ -191,9 +166,10 @@ BrandResult brandIfFresh(const std::string& key, const Profile& profile,
             result.failed.push_back(method);
         }
     };
-    attempt("setMyName", { { "name", prefix(profile.name, 64) } });
-    attempt("setMyDescription", { { "description", prefix(profile.description, 512) } });
-    attempt("setMyShortDescription", { { "short_description", prefix(profile.shortDescription, 120) } });
+    attempt("setMyName", { { "name", graphemePrefix(profile.name, 64) } });
+    attempt("setMyDescription", { { "description", graphemePrefix(profile.description, 512) } });
+    attempt(
+        "setMyShortDescription", { { "short_description", graphemePrefix(profile.shortDescription, 120) } });
     if (photoJPEG)
         attempt("setMyProfilePhoto", { { "photo", R"({"type":"static","photo":"attach://pic"})" } },
             Upload { "pic", "image/jpeg", *photoJPEG });
