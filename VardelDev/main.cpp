@@ -143,6 +143,9 @@ int main(int argc, char** argv)
             say(*model.notice());
     });
     showStatus();
+    if (auto copy = model.unreadableSettingsCopy())
+        say("the settings file could not be read; using the defaults (its contents are kept in "
+            + copy->string() + ")");
     if (model.cameras().empty())
         say("no camera found: connect one, or pass --camera-file PATH");
     if (!model.settings().chatConfirmed || !model.settings().chatID)

@@ -723,8 +723,12 @@ void Model::reportUnreadableSettings()
     const fs::path copy = file.string() + ".unreadable";
     std::error_code error;
     fs::copy_file(file, copy, fs::copy_options::overwrite_existing, error);
-    m_log->info("ajustes: config.json ilegível; usando os padrões" + (error ? std::string() : "; cópia em " + copy.string()));
-    setNotice(L::t(K::ntSaveFailed, { "config.json" }));
+    if (error) {
+        m_log->info("ajustes: config.json ilegível (" + error.message() + "); usando os padrões");
+        return;
+    }
+    m_unreadableSettingsCopy = copy;
+    m_log->info("ajustes: config.json ilegível; usando os padrões; cópia em " + copy.string());
 }
 
 void Model::reloadSettings()

@@ -205,6 +205,8 @@ public:
     Mode mode() const;
     const Settings& settings() const { return m_settings; }
     const Paths& paths() const { return m_paths; }
+    // Where the settings file was copied at start because it could not be read (it loads as the defaults).
+    const OptionalFile& unreadableSettingsCopy() const { return m_unreadableSettingsCopy; }
     Log& log() { return *m_log; }
     Outbox& outbox() { return *m_outbox; }
     QueueRunner& runner() { return *m_runner; }
@@ -338,6 +340,7 @@ private:
     OptionalFile m_lastPhotoJob;
     bool m_powerQueryInFlight = false;
     bool m_shuttingDown = false;
+    OptionalFile m_unreadableSettingsCopy;
 
     // Components, destroyed in reverse order: the machine and the camera first, the log last.
     std::unique_ptr<Log> m_log;
