@@ -191,12 +191,7 @@ Model::Model(Options options)
 
     // Folders, and what an earlier run left half-written.
     m_paths.prepare();
-    m_outbox->removeTemporaries();
-    for (const auto& folder : { m_paths.data(), m_paths.secrets() })
-        AtomicFile::removeLeftovers(folder);
-    std::error_code error;
-    for (fs::directory_iterator it(m_paths.events(), error), end; !error && it != end; it.increment(error))
-        AtomicFile::removeLeftovers(it->path());
+    AtomicFile::removeAllLeftovers(m_paths.data());
     Lifecycle::cleanTemporaries({ m_paths.clipsTmp() });
 
     reportUnreadableSettings();
@@ -222,7 +217,7 @@ Model::Model(Options options)
     tick();
 
     // Alerts left from an earlier run go out now, not only once protection is next switched on.
-    if (!m_outbox->pending().empty())
+    if (m_outbox->count() > 0)
         m_runner->startSending();
 }
 
@@ -370,8 +365,16 @@ void Model::tick()
     publish(m_monitorSince, m_machine->monitorSince(), &Model::monitorSinceChanged);
     publish(m_cameraFresh, m_health.isFresh(at), &Model::cameraFreshChanged);
     publish(m_powerHeld, m_power->held(), &Model::powerHeldChanged);
-    publish(m_telegramOK, m_runner->state().online, &Model::telegramOKChanged);
-    publish(m_queue, static_cast<int>(m_outbox->pending().size()), &Model::queueChanged);
+    const QueueRunner::Snapshot sending = m_runner->state();
+    // A chat Telegram refuses is a failure to talk to Telegram that only pairing again mends.
+    publish(m_telegramOK, sending.chatUnreachable ? OptionalFlag(false) : sending.online, &Model::telegramOKChanged);
+    if (sending.chatUnreachable && !m_chatUnreachable)
+        setNotice(L::t(K::ctxTgOffline) + " · " + L::t(K::obConfTitle));
+    m_chatUnreachable = sending.chatUnreachable;
+    if (sending.storageFault && sending.storageFault != m_storageFault)
+        setNotice(L::t(K::ntSaveFailed, { *sending.storageFault }));
+    m_storageFault = sending.storageFault;
+    publish(m_queue, static_cast<int>(m_outbox->count()), &Model::queueChanged);
     publish(m_phase,
         Phase::compute(current, m_appFailure ? m_appFailure : report.failure, m_cameraFresh, armedSince(), at,
             kWarmup),

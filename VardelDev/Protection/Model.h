@@ -341,6 +341,8 @@ private:
     bool m_powerQueryInFlight = false;
     bool m_shuttingDown = false;
     OptionalFile m_unreadableSettingsCopy;
+    bool m_chatUnreachable = false;
+    OptionalText m_storageFault;
 
     // Components, destroyed in reverse order: the machine and the camera first, the log last.
     std::unique_ptr<Log> m_log;
