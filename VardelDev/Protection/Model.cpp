@@ -4,7 +4,6 @@
 #include "AtomicFile.h"
 #include "BotTokenStore.h"
 #include "Brand.h"
-#include "CameraAccess.h"
 #include "Captions.h"
 #include "CaptureService.h"
 #include "ClipRecorder.h"
@@ -171,8 +170,16 @@ Model::Model(Options options)
 
     m_recorder = std::make_unique<ClipRecorder>(m_paths, *m_log, *m_main);
     auto vision = std::move(options.vision);
-    if (!vision)
-        vision = std::make_unique<VisionPersonDetector>(VisionPersonDetector::findModels(m_paths.data()));
+    if (!vision) {
+        vision = std::make_unique<VisionPersonDetector>(VisionPersonDetector::findModels(m_paths.data()),
+            [weak = QPointer<Model>(this), main = m_main, log = m_log.get()](const std::string& problem) {
+                log->info("visão: " + problem);
+                main->post([weak, problem] {
+                    if (weak)
+                        weak->setNotice(problem);
+                });
+            });
+    }
     m_analyzer = std::make_unique<Analyzer>(*m_main, std::move(vision));
     m_power = std::make_unique<PowerGuard>();
     m_status = std::make_unique<SystemState>(*m_main);
@@ -290,10 +297,22 @@ void Model::installCallbacks()
         else
             weak->m_health.interruptionEnded(weak->now());
     };
+    m_capture->onOpenFailure = [weak](CameraOpenFailure failure) {
+        if (weak)
+            weak->m_openFailure = failure;
+    };
     m_capture->onError = [weak](const std::string& message) {
         if (!weak)
             return;
         weak->m_log->info("Vardel câmera: " + message);
+        const auto failure = std::exchange(weak->m_openFailure, std::nullopt);
+        if (failure == CameraOpenFailure::permissionDenied) {
+            weak->denyCamera();
+            return;
+        }
+        // A camera held by another program is waited out like an interruption, then opened again.
+        if (failure == CameraOpenFailure::busy && !weak->m_health.cameraStarted())
+            weak->m_health.cameraDidStart(weak->now());
         if (weak->m_health.cameraStarted())
             weak->m_health.interruptionBegan(weak->now());
         else
@@ -420,13 +439,9 @@ void Model::applyMode()
 
 void Model::withCameraPermission(std::function<void()> action)
 {
+    // V4L2 asks no one for consent: whether this user may use the camera shows when the capture opens
+    // it, and a refusal comes back as the open failure `permissionDenied`.
     publish(m_permissionDenied, false, &Model::permissionDeniedChanged);
-    // V4L2 has no consent prompt: a camera the user may not open is left out of the listing, so a
-    // refusal shows as no usable camera next to a device node that the user may not open.
-    if (!m_capture->device() && !CameraAccess::refusedNodes().empty()) {
-        denyCamera();
-        return;
-    }
     action();
 }
 

@@ -3,6 +3,7 @@
 #include "AlertSink.h"
 #include "Analyzer.h"
 #include "CameraChoice.h"
+#include "CameraSource.h"
 #include "CameraWatch.h"
 #include "CoverCheck.h"
 #include "DetectionMode.h"
@@ -342,6 +343,7 @@ private:
     bool m_shuttingDown = false;
     OptionalFile m_unreadableSettingsCopy;
     bool m_chatUnreachable = false;
+    std::optional<CameraOpenFailure> m_openFailure;
     OptionalText m_storageFault;
 
     // Components, destroyed in reverse order: the machine and the camera first, the log last.

@@ -111,7 +111,8 @@ namespace {
 
     INSTANTIATE_TEST_SUITE_P(Application, ApplicationRoad,
         testing::Values(Road { "motion", DetectionMode::motion, 0 },
-            Road { "motionAfterBotApiOutage", DetectionMode::motion, 8 }),
+            Road { "motionAfterBotApiOutage", DetectionMode::motion, 8 },
+            Road { "person", DetectionMode::person, 0 }),
         caseName);
 
 } // namespace
