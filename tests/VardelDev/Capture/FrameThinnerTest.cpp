@@ -29,7 +29,7 @@ namespace {
         ::testing::Values(RateCase { 0.0, 30, 30, 10 }, // every third, including a first sample at time 0
             RateCase { 86'400.5, 30, 300, 100 }, // monotonic camera time stamps
             RateCase { 0.0, 10, 20, 20 }, // every sample
-            RateCase { 12.0, 60, 60, 10 }, RateCase { 3.0, 5, 10, 10 }));
+            RateCase { 12.0, 60, 60, 10 }));
 
     TEST(FrameThinnerTest, TimeGoingBackwardsStartsANewRunInsteadOfStalling)
     {
