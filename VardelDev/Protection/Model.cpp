@@ -458,6 +458,8 @@ void Model::setEditingArea(bool on) { publish(m_editingArea, on, &Model::editing
 
 void Model::setNotice(OptionalText text) { publish(m_notice, std::move(text), &Model::noticeChanged); }
 
+void Model::setUpdate(OptionalRelease release) { publish(m_update, std::move(release), &Model::updateChanged); }
+
 void Model::togglePreview()
 {
     if (m_previewOn) {
