@@ -54,9 +54,9 @@ namespace {
     bool containsNoCase(const std::string& text, std::string_view word)
     {
         auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        return std::search(text.begin(), text.end(), word.begin(), word.end(),
-                   [&](char a, char b) { return lower(a) == lower(b); })
-            != text.end();
+        return std::search(text.begin(), text.end(), word.begin(), word.end(), [&](char a, char b) {
+            return lower(a) == lower(b);
+        }) != text.end();
     }
 
     bool isLoopbackHost(const std::string& host)

@@ -61,7 +61,7 @@ namespace {
             if (::fsync(fd) != 0)
                 closeAndFail(fd, "cannot flush", target);
             if (::close(fd) != 0)
-                fail(errno, "cannot close", target);
+                closeAndFail(-1, "cannot close", target);
         }
         ~Temporary()
         {
@@ -75,10 +75,13 @@ namespace {
         void placed() { m_placed = true; }
 
     private:
+        // A throwing constructor runs no destructor: the file is closed and unlinked here.
         [[noreturn]] void closeAndFail(int fd, const std::string& what, const std::filesystem::path& target)
         {
             const int error = errno;
-            ::close(fd);
+            if (fd >= 0)
+                ::close(fd);
+            ::unlink(m_path.c_str());
             fail(error, what, target);
         }
 

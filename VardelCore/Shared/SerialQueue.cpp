@@ -16,15 +16,9 @@ SerialQueue::SerialQueue(std::string label)
     pthread_setname_np(m_thread.native_handle(), name.c_str());
 }
 
-SerialQueue::~SerialQueue()
-{
-    shutdown();
-}
+SerialQueue::~SerialQueue() { shutdown(); }
 
-void SerialQueue::async(std::function<void()> task)
-{
-    enqueue(Clock::now(), std::move(task));
-}
+void SerialQueue::async(std::function<void()> task) { enqueue(Clock::now(), std::move(task)); }
 
 void SerialQueue::asyncAfter(double seconds, std::function<void()> task)
 {

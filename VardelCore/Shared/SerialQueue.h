@@ -6,8 +6,8 @@
 #include <functional>
 #include <future>
 #include <map>
-#include <stdexcept>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
@@ -30,11 +30,12 @@ public:
     const std::string& label() const { return m_label; }
 
     void async(std::function<void()> task);
+    // A negative or NaN delay means now; a delay too large for the clock (even +inf) means "not before
+    // destruction", never an early run.
     void asyncAfter(double seconds, std::function<void()> task);
 
     // Runs `task` on the queue and returns its result (or rethrows its exception) on the caller's thread.
-    template <typename Fn>
-    auto sync(Fn&& task) -> decltype(task());
+    template <typename Fn> auto sync(Fn&& task) -> decltype(task());
 
     // True when called from a task running on this queue.
     bool isCurrent() const { return std::this_thread::get_id() == m_thread.get_id(); }
@@ -67,8 +68,7 @@ private:
     std::thread m_thread;
 };
 
-template <typename Fn>
-auto SerialQueue::sync(Fn&& task) -> decltype(task())
+template <typename Fn> auto SerialQueue::sync(Fn&& task) -> decltype(task())
 {
     using Result = decltype(task());
     if (isCurrent())

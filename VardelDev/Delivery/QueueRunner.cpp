@@ -27,7 +27,8 @@ namespace {
         std::shared_ptr<AlertTransport> m_inner;
     };
 
-    std::shared_ptr<TelegramClient> makeClient(const QueueRunner::Dependencies& d, std::shared_ptr<HTTPPosting> http)
+    std::shared_ptr<TelegramClient> makeClient(
+        const QueueRunner::Dependencies& d, std::shared_ptr<HTTPPosting> http)
     {
         auto clipInfo = d.clipInfo;
         if (!clipInfo)
@@ -37,7 +38,8 @@ namespace {
                     return std::nullopt;
                 return TelegramClient::ClipInfo { info->seconds, info->width, info->height };
             };
-        return std::make_shared<TelegramClient>(d.token, d.chatID, std::move(http), d.endpoint, std::move(clipInfo));
+        return std::make_shared<TelegramClient>(
+            d.token, d.chatID, std::move(http), d.endpoint, std::move(clipInfo));
     }
 
 } // namespace

@@ -39,37 +39,6 @@ FakeBotApi::Fault FakeBotApi::Fault::tooManyRequests(double retryAfter)
     return answer(429, body.dump());
 }
 
-FakeBotApi::Fault FakeBotApi::Fault::answer(int status, std::string body)
-{
-    Fault fault;
-    fault.kind = Kind::answer;
-    fault.status = status;
-    fault.body = std::move(body);
-    return fault;
-}
-
-FakeBotApi::Fault FakeBotApi::Fault::delay(double seconds)
-{
-    Fault fault;
-    fault.kind = Kind::delay;
-    fault.seconds = seconds;
-    return fault;
-}
-
-FakeBotApi::Fault FakeBotApi::Fault::hold()
-{
-    Fault fault;
-    fault.kind = Kind::hold;
-    return fault;
-}
-
-FakeBotApi::Fault FakeBotApi::Fault::dropConnection()
-{
-    Fault fault;
-    fault.kind = Kind::drop;
-    return fault;
-}
-
 FakeBotApi::FakeBotApi(std::string token)
     : m_token(std::move(token))
     , m_server(std::make_unique<httplib::Server>())

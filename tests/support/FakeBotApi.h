@@ -73,17 +73,20 @@ public:
         // 429 with "parameters": {"retry_after": seconds}.
         static Fault tooManyRequests(double retryAfter);
         // Any status with any body, e.g. an HTML proxy page.
-        static Fault answer(int status, std::string body);
+        static Fault answer(int status, std::string body)
+        {
+            return { Kind::answer, status, std::move(body), 0 };
+        }
         static Fault notJson(int status = 502)
         {
             return answer(status, "<html><body>Bad Gateway</body></html>");
         }
         // Answers normally, but only after `seconds` (longer than the client's time-out to provoke one).
-        static Fault delay(double seconds);
+        static Fault delay(double seconds) { return { Kind::delay, 200, {}, seconds }; }
         // Blocks the call until `release()` or shutdown, then answers normally.
-        static Fault hold();
+        static Fault hold() { return { Kind::hold, 200, {}, 0 }; }
         // Sends the response head, then closes the connection without a body.
-        static Fault dropConnection();
+        static Fault dropConnection() { return { Kind::drop, 200, {}, 0 }; }
     };
 
     explicit FakeBotApi(std::string token = kToken);

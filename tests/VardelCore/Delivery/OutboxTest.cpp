@@ -69,12 +69,14 @@ TEST_F(OutboxTest, StampsStayStrictlyIncreasingWhenTheClockStandsStillOrStepsBac
 TEST_F(OutboxTest, PendingListsOnlyJsonItemsInNameOrder)
 {
     outbox.enqueue("video", "v", "/c.mp4");
-    for (const char* name : { "9-text.json", "10-text.json", "note.txt", "5-text.JSON", ".5-text.a1B2c3.tmp" })
+    for (const char* name :
+        { "9-text.json", "10-text.json", "note.txt", "5-text.JSON", ".5-text.a1B2c3.tmp" })
         OutboxFolder::write(folder.outbox() / name, "{}");
     OutboxFolder::write(folder.failed() / "1-text.json", "{}");
 
     // Plain string order, not numeric: "10-" sorts before "17..." and "9-".
-    EXPECT_EQ(names(), (std::vector<std::string> { "10-text.json", "1700000000250000000-video.json", "9-text.json" }));
+    EXPECT_EQ(names(),
+        (std::vector<std::string> { "10-text.json", "1700000000250000000-video.json", "9-text.json" }));
     EXPECT_EQ(outbox.count(), 3u);
     EXPECT_EQ(outbox.oldest({ "10-text.json" }), folder.outbox() / "1700000000250000000-video.json");
 }
@@ -159,7 +161,8 @@ TEST_F(OutboxTest, ItemsSurviveAProducerKilledAtRandomMoments)
             for (std::size_t n = 1;; ++n) {
                 // Large texts make each write long enough for a kill to land inside it.
                 const std::size_t length = 20'000 + (n * 7919) % 40'000;
-                producer.enqueue("text", std::to_string(length) + ":" + std::string(length, 'x'), std::nullopt);
+                producer.enqueue(
+                    "text", std::to_string(length) + ":" + std::string(length, 'x'), std::nullopt);
             }
         }
         ::usleep(static_cast<useconds_t>(pause(random)));

@@ -160,21 +160,12 @@ TEST_F(TelegramClientTest, TheTokenNeverAppearsInAFailureMessage)
         SendError::retryAfter(17, "Telegram 429: <token>"));
 }
 
-TEST_F(TelegramClientTest, TestMessageUsesTheShortTimeout)
-{
-    client.sendMessage("teste");
-    EXPECT_EQ(http->requests().at(0).timeout, 20);
-    EXPECT_EQ(http->requests().at(0).body, "chat_id=42&text=teste");
-}
-
 struct Answer {
     std::string name;
     int status;
     std::string body;
     std::optional<SendError> expected;
 };
-
-void PrintTo(const Answer& answer, std::ostream* out) { *out << answer.name; }
 
 class TelegramCheckTest : public ::testing::TestWithParam<Answer> { };
 
@@ -189,8 +180,8 @@ TEST_P(TelegramCheckTest, ClassifiesTheAnswer)
         TelegramClient::check(answer.status, answer.body);
         ADD_FAILURE() << "accepted";
     } catch (const SendError& error) {
-        EXPECT_EQ(error, *answer.expected) << static_cast<int>(error.kind()) << " " << error.message() << " / "
-                                           << error.seconds();
+        EXPECT_EQ(error, *answer.expected)
+            << static_cast<int>(error.kind()) << " " << error.message() << " / " << error.seconds();
     }
 }
 
@@ -206,9 +197,7 @@ INSTANTIATE_TEST_SUITE_P(Answers, TelegramCheckTest,
             SendError::permanent("Telegram 413: Request Entity Too Large") },
         Answer {
             "HtmlGateway", 502, "<html>Bad Gateway</html>", SendError::transient("Telegram 502: HTTP 502") },
-        Answer { "OkAsString", 200, R"({"ok":"true"})", SendError::transient("Telegram 200: HTTP 200") },
         Answer { "NotJson200", 200, "ok", SendError::transient("Telegram 200: HTTP 200") },
-        Answer { "ArrayBody", 200, "[true]", SendError::transient("Telegram 200: HTTP 200") },
         Answer { "Unauthorized", 401, R"({"ok":false,"error_code":401,"description":"Unauthorized"})",
             SendError::transient("Telegram 401: Unauthorized") },
         Answer { "Blocked", 403,
@@ -231,9 +220,7 @@ INSTANTIATE_TEST_SUITE_P(Answers, TelegramCheckTest,
         Answer { "NoAnswer", 0, "", SendError::transient("Telegram 0: HTTP 0") },
         Answer { "HugeDescription", 500,
             R"({"ok":false,"error_code":500,"description":")" + std::string(8 << 20, 'd') + "\"}",
-            SendError::transient("Telegram 500: " + std::string(8 << 20, 'd')) },
-        Answer {
-            "HugeGarbage", 503, std::string(8 << 20, '{'), SendError::transient("Telegram 503: HTTP 503") }),
+            SendError::transient("Telegram 500: " + std::string(8 << 20, 'd')) }),
     [](const auto& row) { return row.param.name; });
 
 TEST(TelegramEndpointTest, AcceptsHttpsOrLoopbackHttpOnly)
@@ -249,17 +236,6 @@ TEST(TelegramEndpointTest, AcceptsHttpsOrLoopbackHttpOnly)
     EXPECT_EQ(TelegramClient::endpointFrom(std::string("http://evil.org")), "https://api.telegram.org");
     EXPECT_EQ(TelegramClient::endpointFrom(std::string("http://127.0.0.1:1")), "http://127.0.0.1:1");
     EXPECT_THROW(TelegramClient({}, {}, nullptr, "http://evil.org"), Error);
-}
-
-TEST(QueueJobTest, KindsRoundTripCaseSensitively)
-{
-    for (auto kind : { QueueJob::Kind::text, QueueJob::Kind::photo, QueueJob::Kind::video })
-        EXPECT_EQ(QueueJob::kindFromRaw(QueueJob::rawValue(kind)), kind);
-    EXPECT_EQ(QueueJob::kindFromRaw("Text"), std::nullopt);
-    EXPECT_EQ(QueueJob::kindFromRaw(""), std::nullopt);
-    EXPECT_NE(SendError::retryAfter(5, "a"), SendError::retryAfter(6, "a"));
-    EXPECT_NE(SendError::retryAfter(5, "a"), SendError::retryAfter(5, "b"));
-    EXPECT_EQ(std::string(SendError::retryAfter(5, "a").what()), "a");
 }
 
 } // namespace

@@ -54,8 +54,8 @@ TEST(AtomicFile, RecognisesOnlyItsOwnTemporaryNames)
 {
     for (const char* own : { ".a.Zx81Qa.tmp", ".config.json.a1B2c3.tmp", ".1-text.000000.tmp" })
         EXPECT_TRUE(AtomicFile::isTemporary(own)) << own;
-    for (const char* other :
-        { "config.json", ".tmp", "notes.tmp", ".notes.tmp", "..Zx81Qa.tmp", ".a.Zx-1Qa.tmp", ".a.Zx81Qa.tmp~" })
+    for (const char* other : { "config.json", ".tmp", "notes.tmp", ".notes.tmp", "..Zx81Qa.tmp",
+             ".a.Zx-1Qa.tmp", ".a.Zx81Qa.tmp~" })
         EXPECT_FALSE(AtomicFile::isTemporary(other)) << other;
 }
 

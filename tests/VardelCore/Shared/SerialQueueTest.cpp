@@ -63,7 +63,7 @@ TEST(SerialQueue, HugeOrInvalidDelaysNeitherFireEarlyNorWrapAround)
         for (double huge : { 1e300, std::numeric_limits<double>::infinity(), 9.3e9, 4e9 })
             queue.asyncAfter(huge, [&] { ++early; });
         // NaN and negative delays mean "now".
-        queue.asyncAfter(-1, [] { });
+        queue.asyncAfter(-1, [] {});
         queue.asyncAfter(std::nan(""), [&] { nanRan.set_value(); });
         EXPECT_EQ(nanRan.get_future().wait_for(5s), std::future_status::ready);
         EXPECT_EQ(queue.sync([] { return 7; }), 7);

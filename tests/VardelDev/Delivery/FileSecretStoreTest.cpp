@@ -45,7 +45,8 @@ TEST(FileSecretStore, WriteFailureIsThrownAndLeavesNoTemporaryFile)
 {
     OutboxFolder root;
     OutboxFolder::write(root.root() / "plain-file", "not a folder");
-    EXPECT_THROW(FileSecretStore(root.root() / "plain-file" / "secrets", "svc", "acct").write("x"), std::system_error);
+    EXPECT_THROW(
+        FileSecretStore(root.root() / "plain-file" / "secrets", "svc", "acct").write("x"), std::system_error);
 
     // A folder in the secret's place makes the final rename fail, even for root.
     FileSecretStore store(root.root() / "secrets", "svc", "acct");

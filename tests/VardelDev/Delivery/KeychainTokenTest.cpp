@@ -3,7 +3,6 @@
 #include "FakeClock.h"
 #include "Log.h"
 #include "MemorySecretStore.h"
-#include "OutboxFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -83,20 +82,6 @@ TEST_F(KeychainTokenTest, ReadOrSavedTokenIsCachedAndBecomesTheLogSecret)
     EXPECT_THROW(fresh.save("222222:other-token"), std::runtime_error);
     EXPECT_EQ(fresh.get(), kToken);
     EXPECT_EQ(Log::secret(), kToken);
-}
-
-TEST_F(KeychainTokenTest, TokenReadFromTheStoreNeverReachesTheLogFile)
-{
-    test::OutboxFolder folder;
-    store->memory.write(kToken);
-    {
-        Log log(folder.root());
-        token.get();
-        log.info("bot: falhou " + kToken + " e 123456789%3AAAHdqTcvCH1vGWJxfSeofSAs0K5PALDsawQ");
-    }
-    const std::string text = test::OutboxFolder::read(folder.root() / "app.log");
-    EXPECT_EQ(text.find("AAHdqTcvCH1vGWJxfSeofSAs0K5PALDsawQ"), std::string::npos) << text;
-    EXPECT_NE(text.find("bot: falhou <token> e <token>"), std::string::npos) << text;
 }
 
 } // namespace

@@ -18,32 +18,16 @@ using namespace vardel;
 using Fault = test::FakeBotApi::Fault;
 using Snapshot = QueueRunner::Snapshot;
 
-namespace vardel {
-void PrintTo(const Snapshot& s, std::ostream* out)
-{
-    *out << "running " << s.running << ", online " << (s.online ? int(*s.online) : -1) << ", pending "
-         << s.pending << ", chat unreachable " << s.chatUnreachable << ", storage "
-         << s.storageFault.value_or("-");
-}
-} // namespace vardel
-
 namespace {
-
-Snapshot snapshot(bool running, std::optional<bool> online, int pending, bool chatUnreachable = false)
-{
-    Snapshot s;
-    s.running = running;
-    s.online = online;
-    s.pending = pending;
-    s.chatUnreachable = chatUnreachable;
-    return s;
-}
 
 // Log lines and scheduled waits of the runner, which tests wait on instead of sleeping. Waits never
 // elapse by themselves: the test fires them.
 class Recorder {
 public:
-    void add(const std::string& line) { change([&] { m_lines.push_back(line); }); }
+    void add(const std::string& line)
+    {
+        change([&] { m_lines.push_back(line); });
+    }
     void schedule(double seconds, std::function<void()> next)
     {
         change([&] { m_timers.emplace_back(seconds, std::move(next)); });
@@ -65,7 +49,8 @@ public:
     std::size_t count(const std::string& prefix)
     {
         std::lock_guard guard(m_mutex);
-        return std::count_if(m_lines.begin(), m_lines.end(), [&](const auto& l) { return l.starts_with(prefix); });
+        return std::count_if(
+            m_lines.begin(), m_lines.end(), [&](const auto& l) { return l.starts_with(prefix); });
     }
     // The delay of the `index`-th scheduled wait, once it is scheduled (-1 after 10 s).
     double timer(std::size_t index)
@@ -110,13 +95,9 @@ protected:
     std::atomic<bool> chatConfirmed = true;
     std::unique_ptr<QueueRunner> runner = std::make_unique<QueueRunner>(QueueRunner::Dependencies { outbox,
         [this] { return api.token(); },
-        [this]() -> std::optional<std::int64_t> {
-            if (!chatConfirmed)
-                return std::nullopt;
-            return 4242;
-        },
-        main, [this](const std::string& line) { record.add(line); }, std::make_shared<CurlPoster>(),
-        api.endpoint(), clock, [](const std::filesystem::path&) { return std::nullopt; },
+        [this] { return chatConfirmed ? std::optional<std::int64_t>(4242) : std::nullopt; }, main,
+        [this](const std::string& line) { record.add(line); }, std::make_shared<CurlPoster>(), api.endpoint(),
+        clock, [](const std::filesystem::path&) { return std::nullopt; },
         [this](double seconds, std::function<void()> next) { record.schedule(seconds, std::move(next)); } });
 
     // Runs main-thread work as it arrives until `done` holds (false after 10 s).
@@ -135,7 +116,7 @@ protected:
     // Stops with a flush and returns its log line: everything posted to the send queue before has run.
     std::string stop()
     {
-        runner->stopAndFlush(5, [] { });
+        runner->stopAndFlush(5, [] {});
         return record.waitFor("envio encerrado", record.count("envio encerrado") + 1);
     }
 
@@ -155,7 +136,7 @@ TEST_F(QueueRunnerTest, StartsOneLoopThatDeliversInOrderAndWakesForANewItem)
     runner->startSending();
     EXPECT_EQ(record.waitFor("enviado: ", 2), "enviado: " + second.filename().string());
     EXPECT_EQ(record.timer(0), 1) << "idle";
-    EXPECT_EQ(runner->state(), snapshot(true, true, 0));
+    EXPECT_EQ(runner->state(), (Snapshot { .running = true, .online = true, .pending = 0 }));
 
     // Written while the loop idles: sent without waiting for the idle second to pass.
     const auto third = outbox->enqueue("text", "tres", std::nullopt);
@@ -177,17 +158,19 @@ TEST_F(QueueRunnerTest, FailuresArePublishedUntilTheNextSuccess)
     runner->startSending();
     EXPECT_EQ(record.waitFor("Telegram indisponível"),
         "Telegram indisponível (Telegram 503: Service Unavailable); nova tentativa em 5 s");
-    EXPECT_EQ(runner->state(), snapshot(true, false, 1));
+    EXPECT_EQ(runner->state(), (Snapshot { .running = true, .online = false, .pending = 1 }));
     record.fire(0);
     record.waitFor("Telegram indisponível", 2);
-    EXPECT_EQ(runner->state(), snapshot(true, true, 1, true));
+    EXPECT_EQ(runner->state(),
+        (Snapshot { .running = true, .online = true, .pending = 1, .chatUnreachable = true }));
     record.fire(1);
     record.waitFor("Telegram indisponível", 3);
     EXPECT_EQ(record.timer(2), 20);
     EXPECT_EQ(record.count("fila: o Telegram recusa o chat"), 1u) << "logged once";
     record.fire(2);
     record.waitFor("enviado: ");
-    EXPECT_EQ(runner->state(), snapshot(true, true, 0, false));
+    EXPECT_EQ(runner->state(),
+        (Snapshot { .running = true, .online = true, .pending = 0, .chatUnreachable = false }));
 }
 
 TEST_F(QueueRunnerTest, AHugeRetryAfterIsCapped)
@@ -226,11 +209,12 @@ TEST_F(QueueRunnerTest, FlushWithTheNetworkDownCompletesOnce)
 
     int done = 0;
     runner->stopAndFlush(5, [&] { ++done; });
-    EXPECT_EQ(record.waitFor("envio encerrado"), "envio encerrado: 0 enviado(s) na saída, 1 pendente(s) em outbox/");
+    EXPECT_EQ(record.waitFor("envio encerrado"),
+        "envio encerrado: 0 enviado(s) na saída, 1 pendente(s) em outbox/");
     EXPECT_TRUE(drainUntil([&] { return done == 1; }));
     main->advance(10);
     EXPECT_EQ(done, 1);
-    EXPECT_EQ(runner->state(), snapshot(false, false, 1));
+    EXPECT_EQ(runner->state(), (Snapshot { .running = false, .online = false, .pending = 1 }));
 }
 
 TEST_F(QueueRunnerTest, AnUploadStillInFlightAtTheFlushDeadlineIsCancelled)
@@ -246,7 +230,8 @@ TEST_F(QueueRunnerTest, AnUploadStillInFlightAtTheFlushDeadlineIsCancelled)
     EXPECT_EQ(record.count("envio encerrado"), 0u);
     clock->advance(5.1);
     main->advance(0.2);
-    EXPECT_EQ(record.waitFor("envio encerrado", 1, 5), "envio encerrado: 0 enviado(s) na saída, 1 pendente(s) em outbox/");
+    EXPECT_EQ(record.waitFor("envio encerrado", 1, 5),
+        "envio encerrado: 0 enviado(s) na saída, 1 pendente(s) em outbox/");
     EXPECT_TRUE(drainUntil([&] { return done == 1; }));
     main->advance(10);
     EXPECT_EQ(done, 1) << "the safety net does not call again";
@@ -284,7 +269,8 @@ TEST_F(QueueRunnerTest, TestMessageReportsSuccessAndScrubbedFailures)
 
     EXPECT_EQ(results[0], std::make_pair(true, L::t(K::testOK, { "@meu_chat" })));
     EXPECT_EQ(api.calls().at(0).fields.at("text"), Captions::brandAndTime(K::tgTest, clock->now()));
-    EXPECT_EQ(results[1], std::make_pair(false, L::t(K::testFail, { "Telegram 400: Bad Request: bot <token> cannot write" })));
+    EXPECT_EQ(results[1],
+        std::make_pair(false, L::t(K::testFail, { "Telegram 400: Bad Request: bot <token> cannot write" })));
     EXPECT_EQ(results[2], std::make_pair(false, L::t(K::testFail, { "chat do Telegram não confirmado" })));
     EXPECT_EQ(record.count("teste do Telegram: ok"), 1u);
     EXPECT_TRUE(outbox->pending().empty());
