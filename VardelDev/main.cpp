@@ -9,9 +9,11 @@
 #include "Log.h"
 #include "Model.h"
 #include "SingleInstance.h"
+#include "UpdateNotifier.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QSettings>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -158,6 +160,17 @@ int main(int argc, char** argv)
         model.log().info("app: outra instância pediu a janela");
         say("another start asked for the window");
     };
+
+    UpdateNotifier updates(std::shared_ptr<QSettings>(AppInfo::userDefaults()), AppInfo::version(),
+        [&model](const std::string& line) { model.log().info(line); });
+    auto offerUpdate = [&model, &updates] {
+        model.setUpdate(updates.available());
+        if (updates.available())
+            say("version " + updates.available()->version + " is available: " + updates.available()->url);
+    };
+    QObject::connect(&updates, &UpdateNotifier::availableChanged, &model, offerUpdate);
+    offerUpdate();
+    updates.start();
 
     bool quitting = false;
     auto quit = [&model, &quitting] {

@@ -458,6 +458,8 @@ void Model::setEditingArea(bool on) { publish(m_editingArea, on, &Model::editing
 
 void Model::setNotice(OptionalText text) { publish(m_notice, std::move(text), &Model::noticeChanged); }
 
+void Model::setUpdate(OptionalRelease release) { publish(m_update, std::move(release), &Model::updateChanged); }
+
 void Model::togglePreview()
 {
     if (m_previewOn) {
@@ -727,19 +729,18 @@ void Model::reportUnreadableSettings()
     // A settings file that does not decode loads as the defaults; keep a copy before any later save
     // replaces it, and say so.
     const fs::path file = m_paths.config();
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
+    std::error_code error;
+    if (!fs::is_regular_file(file, error) || fs::file_size(file, error) > SettingsStore::maximumFileSize)
         return;
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (text.size() > SettingsStore::maximumFileSize)
-        text.clear();
     try {
-        Settings::decode(text);
+        std::ifstream in(file, std::ios::binary);
+        if (!in)
+            return;
+        Settings::decode(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
         return;
     } catch (const std::exception&) {
     }
     const fs::path copy = file.string() + ".unreadable";
-    std::error_code error;
     fs::copy_file(file, copy, fs::copy_options::overwrite_existing, error);
     if (error) {
         m_log->info("ajustes: config.json ilegível (" + error.message() + "); usando os padrões");

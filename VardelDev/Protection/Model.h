@@ -18,6 +18,7 @@
 #include "SerialQueue.h"
 #include "Settings.h"
 #include "StatusPresentation.h"
+#include "Updates.h"
 
 #include <QObject>
 #include <QTimer>
@@ -56,6 +57,7 @@ using OptionalKind = std::optional<EventKind>;
 using OptionalFile = std::optional<std::filesystem::path>;
 using PersonBoxes = std::vector<PersonBox>;
 using CameraList = std::vector<CameraChoice::Camera>;
+using OptionalRelease = std::optional<Updates::Release>;
 
 // The running application: owns the camera capture, analyzer, clip recorder, settings store, outbox, queue
 // runner, bot token, power guard and camera watchers, drives the mode machine, runs the half-second main
@@ -99,6 +101,7 @@ class Model final : public QObject, public AlertSink {
     Q_PROPERTY(vardel::AppLanguage language READ language NOTIFY languageChanged)
     Q_PROPERTY(vardel::CameraList cameras READ cameras NOTIFY camerasChanged)
     Q_PROPERTY(bool cameraCovered READ cameraCovered NOTIFY cameraCoveredChanged)
+    Q_PROPERTY(vardel::OptionalRelease update READ update WRITE setUpdate NOTIFY updateChanged)
 
 public:
     // What the application is built from; everything left empty gets the real component.
@@ -158,11 +161,14 @@ public:
     AppLanguage language() const { return m_language; }
     const CameraList& cameras() const { return m_cameras; }
     bool cameraCovered() const { return m_cameraCovered; }
+    const OptionalRelease& update() const { return m_update; }
 
-    // Setters for the fields the views own: the preview (with `applyMode`), the area editor, the notice.
+    // Setters for the fields others own: the preview (with `applyMode`), the area editor, the notice (the
+    // views), the newer release (the update notifier).
     void setPreviewOn(bool on);
     void setEditingArea(bool on);
     void setNotice(OptionalText text);
+    void setUpdate(OptionalRelease release);
 
     // Callbacks the application installs (main thread, no arguments).
     std::function<void()> openSettings;
@@ -250,6 +256,7 @@ signals:
     void languageChanged();
     void camerasChanged();
     void cameraCoveredChanged();
+    void updateChanged();
 
 private:
     class Sending;
@@ -319,6 +326,7 @@ private:
     AppLanguage m_language = AppLanguage::en;
     CameraList m_cameras;
     bool m_cameraCovered = false;
+    OptionalRelease m_update;
 
     // Plain state, main thread.
     Paths m_paths;

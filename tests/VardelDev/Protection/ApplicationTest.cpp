@@ -19,6 +19,8 @@ namespace {
         DetectionMode mode;
         // Seconds during which nothing listens at the Bot API's address.
         double outage;
+        // Telegram refuses the photo for good: it goes to "failed/" and must not show as sent.
+        bool refusePhoto = false;
     };
 
     void PrintTo(const Road& road, std::ostream* out) { *out << road.name; }
@@ -39,6 +41,8 @@ namespace {
         DataFolder folder(road.mode);
         FakeBotApi api;
         const int port = road.outage > 0 ? freePort() : api.port();
+        if (road.refusePhoto)
+            api.failNext(FakeBotApi::Fault::httpError(400, "Bad Request: IMAGE_PROCESS_FAILED"), "sendPhoto");
 
         Model::Options options;
         options.paths = folder.paths;
@@ -78,8 +82,9 @@ namespace {
         const double at = *model.lastEvent();
         ASSERT_TRUE(model.lastEventKind());
         EXPECT_EQ(calls[1].fields.at("caption"), Captions::alert(*model.lastEventKind(), at));
-        if (road.mode == DetectionMode::person)
+        if (road.mode == DetectionMode::person) {
             EXPECT_EQ(*model.lastEventKind(), EventKind::person);
+        }
 
         const auto photos = folder.eventFiles(".jpg");
         const auto clips = folder.eventFiles(".mp4");
@@ -99,9 +104,19 @@ namespace {
         EXPECT_EQ(calls[2].fields.at("height"), std::to_string(info->height));
 
         EXPECT_EQ(photoPending, (std::vector<bool> { true, false }));
-        ASSERT_TRUE(model.lastPhotoSentAt());
-        EXPECT_GE(*model.lastPhotoSentAt(), at);
-        EXPECT_GT(*std::max_element(queue.begin(), queue.end()), 0);
+        EXPECT_EQ(fs::exists(folder.paths.outboxFailed()) && !fs::is_empty(folder.paths.outboxFailed()),
+            road.refusePhoto);
+        if (road.refusePhoto) {
+            EXPECT_FALSE(model.lastPhotoSentAt());
+        } else {
+            ASSERT_TRUE(model.lastPhotoSentAt());
+            EXPECT_GE(*model.lastPhotoSentAt(), at);
+        }
+        // While Telegram is unreachable the alerts show as waiting; otherwise they may leave between ticks.
+        if (road.outage > 0) {
+            ASSERT_FALSE(queue.empty());
+            EXPECT_GT(*std::max_element(queue.begin(), queue.end()), 0);
+        }
         EXPECT_EQ(model.queue(), 0);
         EXPECT_EQ(model.telegramOK(), std::optional<bool>(true));
         const auto expectedTone = road.mode == DetectionMode::person ? StatusPresentation::Tone::person
@@ -112,7 +127,8 @@ namespace {
     INSTANTIATE_TEST_SUITE_P(Application, ApplicationRoad,
         testing::Values(Road { "motion", DetectionMode::motion, 0 },
             Road { "motionAfterBotApiOutage", DetectionMode::motion, 8 },
-            Road { "person", DetectionMode::person, 0 }),
+            Road { "person", DetectionMode::person, 0 },
+            Road { "motionPhotoRefused", DetectionMode::motion, 0, true }),
         caseName);
 
 } // namespace

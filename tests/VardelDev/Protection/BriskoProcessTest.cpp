@@ -188,8 +188,9 @@ namespace {
         }
         EXPECT_TRUE(fs::exists(item));
         EXPECT_EQ(DataFolder::read(folder.paths.config()), settingsBefore);
-        if (input.name == "corruptSettings")
+        if (input.name == "corruptSettings") {
             EXPECT_EQ(DataFolder::read(folder.paths.config().string() + ".unreadable"), settingsBefore);
+        }
     }
 
     std::string badName(const testing::TestParamInfo<BadInput>& info) { return info.param.name; }

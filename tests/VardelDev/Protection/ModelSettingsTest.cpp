@@ -1,0 +1,114 @@
+#include "AppHarness.h"
+#include "FileCameraSource.h"
+#include "L.h"
+#include "MemorySecretStore.h"
+#include "Model.h"
+#include "Outbox.h"
+#include "SettingsStore.h"
+
+#include <gtest/gtest.h>
+
+namespace vardel::test {
+namespace {
+
+    namespace fs = std::filesystem;
+
+    struct Operation {
+        std::string name;
+        std::function<void(DataFolder&)> before;
+        std::function<void(Model&)> act;
+        std::function<void(const Model&, const DataFolder&)> expect;
+    };
+
+    void PrintTo(const Operation& operation, std::ostream* out) { *out << operation.name; }
+
+    int itemsContaining(const DataFolder& folder, const std::string& text)
+    {
+        int count = 0;
+        for (const auto& item : Outbox(folder.paths.outbox()).pending())
+            count += DataFolder::read(item).find(text) != std::string::npos;
+        return count;
+    }
+
+    // A settings file that cannot be replaced: a folder stands where the file goes.
+    void blockSettingsFile(DataFolder& folder)
+    {
+        fs::remove(folder.paths.config());
+        fs::create_directory(folder.paths.config());
+        fs::create_directory(folder.paths.config() / "x");
+    }
+
+    class ModelOperation : public testing::TestWithParam<Operation> { };
+
+    // Each operation, then an orderly shut-down; what the settings file and the outbox hold afterwards.
+    TEST_P(ModelOperation, LeavesTheFilesAndNoticeAsTheUserExpects)
+    {
+        const Operation operation = GetParam();
+        L::setLanguage(AppLanguage::en);
+        DataFolder folder;
+        folder.settings.chatConfirmed = false;
+        folder.writeSettings(folder.settings);
+        if (operation.before)
+            operation.before(folder);
+        {
+            Model::Options options;
+            options.paths = folder.paths;
+            options.camera = std::make_unique<FileCameraSource>(kStreetVideo.string());
+            options.secrets = std::make_shared<MemorySecretStore>();
+            options.endpoint = "http://127.0.0.1:9";
+            Model model(std::move(options));
+            operation.act(model);
+            bool done = false;
+            model.shutdown([&] { done = true; });
+            ASSERT_TRUE(runUntil([&] { return done; }, 15));
+            operation.expect(model, folder);
+        }
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Model, ModelOperation,
+        testing::Values(
+            // The last of several quick changes is saved, rounded, even when the application quits before
+            // the save was due.
+            Operation { "sensitivitySavedAtQuit", {},
+                [](Model& model) {
+                    model.sensitivityChanged(3);
+                    model.sensitivityChanged(7.5);
+                },
+                [](const Model&, const DataFolder& folder) {
+                    EXPECT_EQ(SettingsStore(folder.paths.config()).load().sensitivity, 8);
+                } },
+            Operation { "areaTooNarrowIsRefused", {}, [](Model& model) { model.saveReferenceROI({ 0.1, 0.1, 0.02, 0.5 }); },
+                [](const Model& model, const DataFolder& folder) {
+                    EXPECT_EQ(model.notice(), L::t(K::ntAreaInvalid));
+                    EXPECT_EQ(SettingsStore(folder.paths.config()).load().roi, ROI::full());
+                } },
+            Operation { "chatConfirmedOnce", {},
+                [](Model& model) { EXPECT_TRUE(model.confirmChat(77, "Ana")); },
+                [](const Model& model, const DataFolder& folder) {
+                    const Settings stored = SettingsStore(folder.paths.config()).load();
+                    EXPECT_TRUE(stored.chatConfirmed);
+                    EXPECT_EQ(stored.chatID, 77);
+                    EXPECT_EQ(model.chatLabel(), "Ana");
+                    EXPECT_EQ(itemsContaining(folder, "Connected to"), 1);
+                } },
+            // A confirmation that could not be stored is reported, and nothing is sent to the chat.
+            Operation { "chatConfirmationNotStored", blockSettingsFile,
+                [](Model& model) { EXPECT_FALSE(model.confirmChat(77, "Ana")); },
+                [](const Model& model, const DataFolder& folder) {
+                    ASSERT_TRUE(model.notice());
+                    EXPECT_EQ(model.notice()->rfind(L::t(K::ntSaveFailed, { "" }), 0), 0u) << *model.notice();
+                    EXPECT_EQ(itemsContaining(folder, "Connected to"), 0);
+                } },
+            // Protection without a paired chat is refused with the reason, and protection is not wanted.
+            Operation { "protectionWithoutChat", {},
+                [](Model& model) {
+                    model.toggleMonitoring();
+                    EXPECT_FALSE(model.monitoringWanted());
+                    EXPECT_EQ(model.mode(), Mode::off);
+                    EXPECT_EQ(model.phase(), Phase::failed(L::t(K::ntNotStarted, { L::t(K::blockNoTelegram) })));
+                },
+                [](const Model&, const DataFolder&) {} }),
+        [](const testing::TestParamInfo<Operation>& param) { return param.param.name; });
+
+} // namespace
+} // namespace vardel::test
