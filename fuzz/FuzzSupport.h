@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+
+// Helpers shared by the fuzz targets. Each target is one file with one LLVMFuzzerTestOneInput; the
+// replay test compiles the same files under other names and calls them over the checked-in inputs.
+namespace vardel::fuzz {
+
+inline std::string_view text(const std::uint8_t* data, std::size_t size)
+{
+    return { reinterpret_cast<const char*>(data), size };
+}
+
+// Stops the run with a message when a property of the code under test does not hold; the fuzzer
+// keeps the input that did it.
+inline void require(bool condition, const char* what)
+{
+    if (condition)
+        return;
+    std::fprintf(stderr, "fuzz property failed: %s\n", what);
+    std::abort();
+}
+
+// A private folder for the files a target writes, made once per process and emptied at exit
+// (several fuzzers and the replay test may run at the same time).
+inline const std::filesystem::path& scratchFolder()
+{
+    struct Folder {
+        std::filesystem::path path;
+        Folder()
+        {
+            std::string pattern = (std::filesystem::temp_directory_path() / "brisko-fuzz-XXXXXX").string();
+            if (!mkdtemp(pattern.data())) {
+                std::perror("mkdtemp");
+                std::abort();
+            }
+            path = pattern;
+        }
+        ~Folder()
+        {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    };
+    static const Folder folder;
+    return folder.path;
+}
+
+inline void writeFile(const std::filesystem::path& path, std::string_view bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    require(static_cast<bool>(out.flush()), "the input could not be written to the scratch folder");
+}
+
+} // namespace vardel::fuzz
