@@ -26,7 +26,8 @@ public:
         unsigned sum = 0;
         for (int plane = 0; plane < picture->planeCount(); ++plane) {
             for (int row = 0; row < picture->planeHeight(plane); ++row) {
-                const std::uint8_t* line = picture->data(plane) + std::ptrdiff_t(row) * picture->stride(plane);
+                const std::uint8_t* line
+                    = picture->data(plane) + std::ptrdiff_t(row) * picture->stride(plane);
                 for (int column = 0; column < picture->planeWidth(plane); ++column)
                     sum += line[column];
             }
@@ -63,11 +64,9 @@ private:
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     using namespace vardel;
-    static const std::filesystem::path video = [] {
-        av_log_set_level(AV_LOG_QUIET);
-        return fuzz::scratchFolder() / "video";
-    }();
-    fuzz::writeFile(video, fuzz::text(data, size));
+    static const bool quiet = (av_log_set_level(AV_LOG_QUIET), true);
+    (void)quiet;
+    const std::filesystem::path video = fuzz::inputFile("video", fuzz::text(data, size));
 
     FileCameraSource source(video.string());
     SerialQueue videoQueue("fuzz.video");

@@ -60,4 +60,12 @@ inline void writeFile(const std::filesystem::path& path, std::string_view bytes)
     require(static_cast<bool>(out.flush()), "the input could not be written to the scratch folder");
 }
 
+// Writes the input to `name` in the scratch folder, for code that reads files, and returns its path.
+inline std::filesystem::path inputFile(const char* name, std::string_view bytes)
+{
+    std::filesystem::path path = scratchFolder() / name;
+    writeFile(path, bytes);
+    return path;
+}
+
 } // namespace vardel::fuzz

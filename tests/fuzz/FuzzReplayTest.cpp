@@ -68,10 +68,12 @@ TEST_P(FuzzReplay, RunsThrough)
     EXPECT_EQ(GetParam().target->run(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, FuzzReplay, testing::ValuesIn(allInputs()),
-    [](const testing::TestParamInfo<Input>& info) {
-        std::string name = info.param.target->name + "_" + info.param.file.filename().string();
-        std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+INSTANTIATE_TEST_SUITE_P(
+    Corpus, FuzzReplay, testing::ValuesIn(allInputs()), [](const testing::TestParamInfo<Input>& param) {
+        std::string name = param.param.target->name + "_" + param.param.file.filename().string();
+        std::replace_if(
+            name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); },
+            '_');
         return name;
     });
 
