@@ -5,15 +5,10 @@
 
 #include <cmath>
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     using namespace vardel;
-    static const bool quiet = (av_log_set_level(AV_LOG_QUIET), true);
-    (void)quiet;
+    fuzz::prepareFFmpeg();
     if (const auto info = VideoInfo::read(fuzz::inputFile("clip.mp4", fuzz::text(data, size)))) {
         fuzz::require(std::isfinite(info->seconds) && info->seconds > 0, "a clip without a duration is read");
         fuzz::require(info->width > 0 && info->height > 0, "a clip without a size is read");

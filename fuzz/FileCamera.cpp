@@ -9,10 +9,6 @@
 #include <condition_variable>
 #include <mutex>
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
 namespace {
 
 // Waits for the first picture or the end of the stream.
@@ -64,8 +60,7 @@ private:
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     using namespace vardel;
-    static const bool quiet = (av_log_set_level(AV_LOG_QUIET), true);
-    (void)quiet;
+    fuzz::prepareFFmpeg();
     const std::filesystem::path video = fuzz::inputFile("video", fuzz::text(data, size));
 
     FileCameraSource source(video.string());
