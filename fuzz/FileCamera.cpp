@@ -18,17 +18,7 @@ public:
 
     void deliver(std::shared_ptr<const vardel::FrameBuffer> picture) override
     {
-        // Reading every byte lets the address checker see a picture smaller than it claims.
-        unsigned sum = 0;
-        for (int plane = 0; plane < picture->planeCount(); ++plane) {
-            for (int row = 0; row < picture->planeHeight(plane); ++row) {
-                const std::uint8_t* line
-                    = picture->data(plane) + std::ptrdiff_t(row) * picture->stride(plane);
-                for (int column = 0; column < picture->planeWidth(plane); ++column)
-                    sum += line[column];
-            }
-        }
-        m_checksum = sum;
+        vardel::fuzz::readWhole(*picture);
         finish();
     }
 
@@ -52,7 +42,6 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_done;
     bool m_finished = false;
-    volatile unsigned m_checksum = 0;
 };
 
 } // namespace

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FrameBuffer.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -63,6 +65,22 @@ inline void writeFile(const std::filesystem::path& path, std::string_view bytes)
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     require(static_cast<bool>(out.flush()), "the input could not be written to the scratch folder");
+}
+
+// Reads every byte of a picture's planes, so that the address checker sees a picture smaller than it
+// claims to be.
+inline void readWhole(const FrameBuffer& picture)
+{
+    unsigned sum = 0;
+    for (int plane = 0; plane < picture.planeCount(); ++plane) {
+        for (int row = 0; row < picture.planeHeight(plane); ++row) {
+            const std::uint8_t* line = picture.data(plane) + std::ptrdiff_t(row) * picture.stride(plane);
+            for (int column = 0; column < picture.planeWidth(plane); ++column)
+                sum += line[column];
+        }
+    }
+    static volatile unsigned sink;
+    sink = sum;
 }
 
 // Once per process, for targets that hand the input to FFmpeg: no log output, and no single allocation
