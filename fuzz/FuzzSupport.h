@@ -67,6 +67,9 @@ inline void writeFile(const std::filesystem::path& path, std::string_view bytes)
     require(static_cast<bool>(out.flush()), "the input could not be written to the scratch folder");
 }
 
+// Where readWhole leaves its sum, so that the reads are not optimised away.
+inline volatile unsigned pictureSum = 0;
+
 // Reads every byte of a picture's planes, so that the address checker sees a picture smaller than it
 // claims to be.
 inline void readWhole(const FrameBuffer& picture)
@@ -79,8 +82,7 @@ inline void readWhole(const FrameBuffer& picture)
                 sum += line[column];
         }
     }
-    static volatile unsigned sink;
-    sink = sum;
+    pictureSum = sum;
 }
 
 // Once per process, for targets that hand the input to FFmpeg: no log output, and no single allocation
