@@ -1,10 +1,12 @@
 // Recorder costs: encoding one 1280 × 720 frame, the down-scaled pre-roll copy of a camera frame, and
-// the resident memory of a full pre-roll ring.
+// the resident memory of a full pre-roll ring, decoded or as a webcam's JPEG pictures.
 #include "ClipRecorder.h"
+#include "CameraPicture.h"
 #include "Log.h"
 #include "MainExecutor.h"
 #include "Mp4Writer.h"
 #include "Paths.h"
+#include "Thumbnail.h"
 
 #include <benchmark/benchmark.h>
 
@@ -13,7 +15,9 @@
 #include <QPainter>
 
 #include <cstdlib>
+#include <fstream>
 #include <future>
+#include <iterator>
 #include <random>
 #include <thread>
 #include <unistd.h>
@@ -210,6 +214,59 @@ static void BM_FullPrerollRingMemory(benchmark::State& state)
     }
 }
 BENCHMARK(BM_FullPrerollRingMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Resident memory of the default four-second pre-roll of a 10 fps 1280 × 720 camera (40 frames held):
+// decoded 4:2:0 frames, or the JPEG pictures of an MJPEG webcam (a frame of real footage, 4:2:2 as
+// webcams send it). Argument: 1 = JPEG.
+static void BM_PrerollRingMemory(benchmark::State& state)
+{
+    const fs::path still = fs::temp_directory_path() / ("ring-" + std::to_string(getpid()) + ".jpg");
+    if (std::system(("ffmpeg -nostdin -v error -y -ss 5 -i /usr/share/doc/opencv-doc/examples/data/vtest.avi "
+                     "-frames:v 1 -vf scale=1280:720 -pix_fmt yuvj422p -q:v 4 '"
+            + still.string() + "'")
+                        .c_str())
+        != 0) {
+        state.SkipWithError("needs ffmpeg and the OpenCV sample footage");
+        return;
+    }
+    std::ifstream in(still, std::ios::binary);
+    const std::string jpeg { std::istreambuf_iterator<char>(in), {} };
+    fs::remove(still);
+    auto counters = std::make_shared<CaptureCounters>();
+    Thumbnail scaler;
+    for (auto _ : state) {
+        Scratch scratch;
+        const long before = residentBytes();
+        {
+            ClipRecorder recorder(*scratch.paths, *scratch.log, scratch.main, 4, 10);
+            recorder.startRecording();
+            for (int i = 0; i < 60; ++i) {
+                const double t = 1000.0 + i / 10.0;
+                if (state.range(0))
+                    recorder.push(Frame(CameraPicture::take({ CameraPixels::mjpeg, 1280, 720 },
+                                            reinterpret_cast<const std::uint8_t*>(jpeg.data()), jpeg.size(),
+                                            scaler, {}, counters),
+                                      t),
+                        t);
+                else
+                    recorder.push(cameraFrame(1280, 720, i), t);
+                if (i % 20 == 19)
+                    drainQueue(recorder);
+            }
+            drainQueue(recorder);
+            state.counters["ring_MB"] = static_cast<double>(residentBytes() - before) / 1e6;
+            state.counters["full_decodes"] = double(counters->fullDecodes);
+            recorder.stopRecording();
+        }
+    }
+    state.counters["jpeg_kB"] = double(jpeg.size()) / 1000;
+}
+BENCHMARK(BM_PrerollRingMemory)
+    ->ArgName("jpeg")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 // Stamps are drawn with Qt's fonts, which need the GUI application.
 int main(int argc, char** argv)

@@ -59,17 +59,12 @@ public:
 
     void deliver(std::shared_ptr<const FrameBuffer> picture) override
     {
-        double now = m_service.m_clock.now();
-        Frame frame(std::move(picture), now);
-        {
-            std::lock_guard lock(m_service.m_latestMutex);
-            m_service.m_latest = frame;
-        }
-        if (m_service.onClipFrame)
-            m_service.onClipFrame(frame, now);
-        // Without a thumbnail the frame reaches only the recorder.
-        if (m_thumbnail.make(frame, m_luma) && m_service.onFrame)
-            m_service.onFrame(m_luma, frame, now);
+        pass(Frame(std::move(picture), m_service.m_clock.now()));
+    }
+
+    void deliverPicture(std::shared_ptr<const EncodedPicture> picture) override
+    {
+        pass(Frame(std::move(picture), m_service.m_clock.now()));
     }
 
     void failed(const std::string& description) override
@@ -82,6 +77,20 @@ public:
     }
 
 private:
+    void pass(const Frame& frame)
+    {
+        const double now = frame.time();
+        {
+            std::lock_guard lock(m_service.m_latestMutex);
+            m_service.m_latest = frame;
+        }
+        if (m_service.onClipFrame)
+            m_service.onClipFrame(frame, now);
+        // Without a thumbnail the frame reaches only the recorder.
+        if (m_thumbnail.make(frame, m_luma) && m_service.onFrame)
+            m_service.onFrame(m_luma, frame, now);
+    }
+
     CaptureService& m_service;
     FrameThinner m_thinner;
     Thumbnail m_thumbnail;
@@ -211,7 +220,15 @@ bool CaptureService::configure()
     try {
         m_source->start(*chosen, m_videoQueue, *m_delivery);
     } catch (const std::exception& error) {
-        postMain([text = openFailedText(error.what())](CaptureService& service) {
+        const auto* own = dynamic_cast<const Error*>(&error);
+        const int code = own ? own->code() : 0;
+        const CameraOpenFailure failure = code == int(CameraOpenFailure::permissionDenied)
+            ? CameraOpenFailure::permissionDenied
+            : code == int(CameraOpenFailure::busy) ? CameraOpenFailure::busy
+                                                   : CameraOpenFailure::other;
+        postMain([failure, text = openFailedText(error.what())](CaptureService& service) {
+            if (service.onOpenFailure)
+                service.onOpenFailure(failure);
             if (service.onError)
                 service.onError(text);
         });
@@ -251,9 +268,10 @@ std::optional<std::vector<std::uint8_t>> CaptureService::downscaleLuma(const Fra
 
 std::optional<std::vector<std::uint8_t>> CaptureService::jpeg(const Frame& frame)
 {
-    if (frame.empty())
+    const FrameBuffer* planes = frame.pixels();
+    if (!planes)
         return std::nullopt;
-    const FrameBuffer& buffer = frame.buffer();
+    const FrameBuffer& buffer = *planes;
     AVPixelFormat format = buffer.format() == PixelFormat::nv12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P;
     SwsContext* converter = sws_getContext(frame.width(), frame.height(), format, frame.width(),
         frame.height(), AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr, nullptr);

@@ -37,6 +37,8 @@ public:
     std::function<void()> onStarted;
     std::function<void(bool began)> onInterruption;
     std::function<void(const std::string& message)> onError;
+    // Why the camera did not open; called just before the onError that reports it.
+    std::function<void(CameraOpenFailure failure)> onOpenFailure;
     // Video queue; `time` is the wall-clock time of delivery (seconds since 1970).
     std::function<void(const std::vector<std::uint8_t>& luma, const Frame& frame, double time)> onFrame;
     std::function<void(const Frame& frame, double time)> onClipFrame;
@@ -71,7 +73,7 @@ public:
     static std::string cameraNotFoundText(const std::string& name);
     static std::string openFailedText(const std::string& description);
 
-    // JPEG of `frame` (quality 0.8, sRGB), absent when encoding fails. Any thread.
+    // JPEG of `frame` (quality 0.8, sRGB), absent when it does not decode or encoding fails. Any thread.
     static std::optional<std::vector<std::uint8_t>> jpeg(const Frame& frame);
     // The 96x54 luma thumbnail of `frame`, or absent. Any thread.
     static std::optional<std::vector<std::uint8_t>> downscaleLuma(const Frame& frame);

@@ -1,5 +1,6 @@
 #include "V4L2CameraSource.h"
 
+#include "CameraPicture.h"
 #include "Error.h"
 #include "FormatChoice.h"
 #include "SerialQueue.h"
@@ -13,16 +14,41 @@
 #include <fcntl.h>
 #include <linux/videodev2.h>
 #include <sys/mman.h>
-#include <sys/select.h>
 
 namespace vardel {
 
 namespace {
     constexpr std::uint32_t kBufferCount = 4;
+    // The slowest frame rate worth asking for: the analysis takes about ten frames a second.
+    constexpr double kMinimumRate = 10;
 
     Error systemError(const std::string& what, int code)
     {
-        return Error(1, what + ": " + std::strerror(code));
+        CameraOpenFailure failure = code == EACCES || code == EPERM ? CameraOpenFailure::permissionDenied
+            : code == EBUSY                                         ? CameraOpenFailure::busy
+                                                                    : CameraOpenFailure::other;
+        return Error(int(failure), what + ": " + std::strerror(code));
+    }
+
+    // The formats whose bytes are kept as they come, best first: a compressed picture costs the least to
+    // hold, and its thumbnail comes from a reduced decode.
+    struct Native {
+        std::uint32_t fourcc;
+        CameraPixels pixels;
+    };
+    constexpr Native kNative[] = { { V4L2_PIX_FMT_MJPEG, CameraPixels::mjpeg },
+        { V4L2_PIX_FMT_JPEG, CameraPixels::mjpeg }, { V4L2_PIX_FMT_YUYV, CameraPixels::yuyv },
+        { V4L2_PIX_FMT_NV12, CameraPixels::nv12 }, { V4L2_PIX_FMT_YUV420, CameraPixels::i420 } };
+
+    // The best native format offering `size`; else planar 4:2:0, which libv4l2 converts to.
+    Native chooseFormat(const std::vector<V4L2Discovery::Offer>& offers, CameraFormat size)
+    {
+        for (const Native& native : kNative)
+            for (const auto& offer : offers)
+                if (!offer.emulated && offer.pixelFormat == native.fourcc
+                    && std::find(offer.sizes.begin(), offer.sizes.end(), size) != offer.sizes.end())
+                    return native;
+        return kNative[std::size(kNative) - 1];
     }
 
     double monotonicNow()
@@ -43,9 +69,9 @@ struct V4L2CameraSource::Stream {
         std::size_t length = 0;
     };
     std::vector<Mapped> buffers;
+    CameraPicture::Layout layout;
     int width = 0;
     int height = 0;
-    int bytesPerLine = 0;
     double timeout = 0.2; // a few frame periods
     bool streaming = false;
     bool broken = false;
@@ -71,7 +97,8 @@ struct V4L2CameraSource::Stream {
             throw Error(1, path + ": not a streaming video capture device");
     }
 
-    // Asks for planar 4:2:0 at `size` (or the current size); the driver may adjust it.
+    // Asks for `size` (or the current size) in the best format the camera offers at that size; the driver
+    // may adjust the size. Then asks for the slowest frame rate that still gives ten frames a second.
     void setSize(std::optional<CameraFormat> size)
     {
         v4l2_format format {};
@@ -82,18 +109,37 @@ struct V4L2CameraSource::Stream {
             format.fmt.pix.width = size->width;
             format.fmt.pix.height = size->height;
         }
-        format.fmt.pix.pixelformat = V4L2_PIX_FMT_YUV420;
+        const Native chosen = chooseFormat(
+            V4L2Discovery::offers(io, fd), { int(format.fmt.pix.width), int(format.fmt.pix.height) });
+        format.fmt.pix.pixelformat = chosen.fourcc;
         format.fmt.pix.field = V4L2_FIELD_NONE;
         if (io.ioctl(fd, VIDIOC_S_FMT, &format) != 0)
             throw systemError(path, errno);
-        if (format.fmt.pix.pixelformat != V4L2_PIX_FMT_YUV420)
-            throw Error(1, path + ": no 4:2:0 picture format");
+        if (format.fmt.pix.pixelformat != chosen.fourcc)
+            throw Error(1, path + ": no usable picture format");
         width = int(format.fmt.pix.width);
         height = int(format.fmt.pix.height);
-        bytesPerLine = std::max(int(format.fmt.pix.bytesperline), width);
-        if (width <= 0 || height <= 0
-            || format.fmt.pix.sizeimage < std::size_t(bytesPerLine) * height * 3 / 2)
+        if (width <= 0 || height <= 0)
             throw Error(1, path + ": unusable picture size");
+        // V4L2's default quantization is limited range for YUV, full range for JPEG.
+        const auto& pix = format.fmt.pix;
+        std::uint32_t quantization = pix.priv == V4L2_PIX_FMT_PRIV_MAGIC
+            ? pix.quantization
+            : std::uint32_t(V4L2_QUANTIZATION_DEFAULT);
+        if (quantization == V4L2_QUANTIZATION_DEFAULT)
+            quantization = V4L2_MAP_QUANTIZATION_DEFAULT(false, pix.colorspace, pix.ycbcr_enc);
+        const int lineBytes = chosen.pixels == CameraPixels::yuyv ? 2 * width : width;
+        layout = { chosen.pixels, width, height, std::max(int(pix.bytesperline), lineBytes),
+            chosen.pixels != CameraPixels::mjpeg && quantization == V4L2_QUANTIZATION_LIM_RANGE };
+        if (pix.sizeimage < CameraPicture::bytesNeeded(layout))
+            throw Error(1, path + ": unusable picture size");
+
+        if (auto period = V4L2Discovery::period(io, fd, chosen.fourcc, { width, height }, kMinimumRate)) {
+            v4l2_streamparm wanted {};
+            wanted.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+            wanted.parm.capture.timeperframe = { std::uint32_t(std::lround(*period * 1e6)), 1000000 };
+            io.ioctl(fd, VIDIOC_S_PARM, &wanted); // a camera that ignores it is thinned by time stamp
+        }
 
         v4l2_streamparm parameters {};
         parameters.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -164,25 +210,15 @@ struct V4L2CameraSource::Stream {
         fd = -1;
     }
 
-    // Copies the 4:2:0 picture of a dequeued buffer into a pooled frame.
-    std::shared_ptr<const FrameBuffer> copy(FramePool& pool, const v4l2_buffer& buffer) const
+    // The bytes of a dequeued buffer as a camera picture; null when damaged.
+    std::shared_ptr<const CameraPicture> take(const v4l2_buffer& buffer, Thumbnail& scaler, FramePool& pool,
+        const std::shared_ptr<CaptureCounters>& counters) const
     {
-        const auto* source = static_cast<const std::uint8_t*>(buffers[buffer.index].address);
-        std::size_t lumaBytes = std::size_t(bytesPerLine) * height;
-        int chromaStride = bytesPerLine / 2;
-        int chromaHeight = (height + 1) / 2;
-        std::size_t chromaBytes = std::size_t(chromaStride) * chromaHeight;
-        if (buffer.bytesused != 0 && buffer.bytesused < lumaBytes + 2 * chromaBytes)
-            return nullptr; // a short (damaged) picture
-        auto picture = pool.acquire(width, height, PixelFormat::i420);
-        const std::uint8_t* planes[3] = { source, source + lumaBytes, source + lumaBytes + chromaBytes };
-        const int strides[3] = { bytesPerLine, chromaStride, chromaStride };
-        for (int plane = 0; plane < 3; ++plane) {
-            for (int row = 0; row < picture->planeHeight(plane); ++row)
-                std::memcpy(picture->data(plane) + std::size_t(row) * picture->stride(plane),
-                    planes[plane] + std::size_t(row) * strides[plane], picture->planeWidth(plane));
-        }
-        return picture;
+        const Mapped& mapped = buffers[buffer.index];
+        const std::size_t used
+            = buffer.bytesused ? std::min<std::size_t>(buffer.bytesused, mapped.length) : mapped.length;
+        return CameraPicture::take(
+            layout, static_cast<const std::uint8_t*>(mapped.address), used, scaler, pool, counters);
     }
 };
 
@@ -224,7 +260,7 @@ void V4L2CameraSource::stop()
 {
     if (!m_queue)
         return;
-    // The step in progress (at most one select() time-out) finishes first; later steps find themselves stale.
+    // The step in progress (at most one wait time-out) finishes first; later steps find themselves stale.
     m_queue->sync([this] {
         ++m_generation;
         m_stream.reset();
@@ -282,14 +318,8 @@ void V4L2CameraSource::step(std::uint64_t generation)
         m_sink->failed(std::strerror(code));
     };
 
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(stream.fd, &readable);
-    timeval timeout {};
-    timeout.tv_sec = time_t(stream.timeout);
-    timeout.tv_usec = suseconds_t((stream.timeout - std::floor(stream.timeout)) * 1e6);
-    int ready = select(stream.fd + 1, &readable, nullptr, nullptr, &timeout);
-    if (ready < 0 && errno != EINTR)
+    const int ready = stream.io.wait(stream.fd, stream.timeout);
+    if (ready < 0)
         return fail(errno);
 
     if (ready > 0) {
@@ -303,14 +333,15 @@ void V4L2CameraSource::step(std::uint64_t generation)
             double time = buffer.timestamp.tv_sec + buffer.timestamp.tv_usec / 1e6;
             if (time <= 0)
                 time = monotonicNow();
-            bool damaged = buffer.flags & V4L2_BUF_FLAG_ERROR;
-            std::shared_ptr<const FrameBuffer> picture;
-            if (!damaged && buffer.index < stream.buffers.size() && m_sink->accepts(time))
-                picture = stream.copy(m_pool, buffer);
+            std::shared_ptr<const CameraPicture> picture;
+            if (buffer.flags & V4L2_BUF_FLAG_ERROR)
+                ++m_counters->damaged;
+            else if (buffer.index < stream.buffers.size() && m_sink->accepts(time))
+                picture = stream.take(buffer, m_thumbnail, m_pool, m_counters);
             if (stream.io.ioctl(stream.fd, VIDIOC_QBUF, &buffer) != 0)
                 return fail(errno);
             if (picture)
-                m_sink->deliver(std::move(picture));
+                m_sink->deliverPicture(std::move(picture));
         }
     }
     m_queue->async([this, generation] { step(generation); });

@@ -3,6 +3,7 @@
 #include "V4L2Io.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -61,15 +62,16 @@ bool V4L2Discovery::isBuiltIn(const fs::path& sysfsRoot, const std::string& node
     return true;
 }
 
-std::vector<CameraFormat> V4L2Discovery::sizes(V4L2Io& io, int fd)
+std::vector<V4L2Discovery::Offer> V4L2Discovery::offers(V4L2Io& io, int fd)
 {
-    std::vector<CameraFormat> found;
+    std::vector<Offer> found;
     for (std::uint32_t formatIndex = 0;; ++formatIndex) {
         v4l2_fmtdesc description {};
         description.index = formatIndex;
         description.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         if (io.ioctl(fd, VIDIOC_ENUM_FMT, &description) != 0)
             break;
+        Offer offer { description.pixelformat, (description.flags & V4L2_FMT_FLAG_EMULATED) != 0, {} };
         for (std::uint32_t sizeIndex = 0;; ++sizeIndex) {
             v4l2_frmsizeenum size {};
             size.index = sizeIndex;
@@ -77,7 +79,7 @@ std::vector<CameraFormat> V4L2Discovery::sizes(V4L2Io& io, int fd)
             if (io.ioctl(fd, VIDIOC_ENUM_FRAMESIZES, &size) != 0)
                 break;
             if (size.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
-                add(found, { int(size.discrete.width), int(size.discrete.height) });
+                add(offer.sizes, { int(size.discrete.width), int(size.discrete.height) });
                 continue;
             }
             // A range: offer the usual sizes that fit it, then its largest.
@@ -90,13 +92,54 @@ std::vector<CameraFormat> V4L2Discovery::sizes(V4L2Io& io, int fd)
                       };
                 if (fits(common.width, range.min_width, range.max_width, range.step_width)
                     && fits(common.height, range.min_height, range.max_height, range.step_height))
-                    add(found, common);
+                    add(offer.sizes, common);
             }
-            add(found, { int(range.max_width), int(range.max_height) });
+            add(offer.sizes, { int(range.max_width), int(range.max_height) });
             break; // a range is the only entry
         }
+        found.push_back(std::move(offer));
     }
     return found;
+}
+
+std::vector<CameraFormat> V4L2Discovery::sizes(V4L2Io& io, int fd)
+{
+    std::vector<CameraFormat> found;
+    for (const auto& offer : offers(io, fd))
+        for (const auto& size : offer.sizes)
+            add(found, size);
+    return found;
+}
+
+std::optional<double> V4L2Discovery::period(
+    V4L2Io& io, int fd, std::uint32_t pixelFormat, CameraFormat size, double minimumRate)
+{
+    const double longest = 1.0 / minimumRate;
+    std::optional<double> best;
+    for (std::uint32_t index = 0;; ++index) {
+        v4l2_frmivalenum interval {};
+        interval.index = index;
+        interval.pixel_format = pixelFormat;
+        interval.width = std::uint32_t(size.width);
+        interval.height = std::uint32_t(size.height);
+        if (io.ioctl(fd, VIDIOC_ENUM_FRAMEINTERVALS, &interval) != 0)
+            break;
+        auto seconds = [](const v4l2_fract& fraction) {
+            return fraction.denominator ? double(fraction.numerator) / fraction.denominator : 0.0;
+        };
+        if (interval.type == V4L2_FRMIVAL_TYPE_DISCRETE) {
+            const double candidate = seconds(interval.discrete);
+            // Within a microsecond of the limit counts as at the limit (1001/30000 style fractions).
+            if (candidate > 0 && candidate <= longest + 1e-6 && (!best || candidate > *best))
+                best = candidate;
+            continue;
+        }
+        const double shortest = seconds(interval.stepwise.min);
+        if (shortest > 0 && shortest <= longest + 1e-6)
+            best = std::min(longest, seconds(interval.stepwise.max));
+        break; // a range is the only entry
+    }
+    return best;
 }
 
 std::vector<CameraDevice> V4L2Discovery::discover(
@@ -112,11 +155,24 @@ std::vector<CameraDevice> V4L2Discovery::discover(
 
     std::vector<CameraDevice> cameras;
     std::map<std::string, int> seen;
+    auto uniqueName = [&seen](const std::string& card) {
+        int count = ++seen[card];
+        return count > 1 ? card + " (" + std::to_string(count) + ")" : card;
+    };
     for (const auto& [number, node] : nodes) {
         std::string path = (devRoot / node).string();
         int fd = io.open(path, O_RDWR | O_NONBLOCK);
-        if (fd < 0)
+        if (fd < 0) {
+            const int refusal = errno;
+            // Refused: list the device's first node under the name sysfs gives it, so that opening it
+            // reports the missing permission instead of a camera that is not there.
+            const fs::path entry = sysfsRoot / "class" / "video4linux" / node;
+            std::string sysName = firstLine(entry / "name");
+            if ((refusal == EACCES || refusal == EPERM) && !sysName.empty()
+                && firstLine(entry / "index") == "0")
+                cameras.push_back({ uniqueName(sysName), path, isBuiltIn(sysfsRoot, node) });
             continue;
+        }
         v4l2_capability capability {};
         int result = io.ioctl(fd, VIDIOC_QUERYCAP, &capability);
         io.close(fd);
@@ -130,10 +186,7 @@ std::vector<CameraDevice> V4L2Discovery::discover(
             strnlen(reinterpret_cast<const char*>(capability.card), sizeof capability.card));
         if (card.empty())
             card = node;
-        std::string name = card;
-        if (int count = ++seen[card]; count > 1)
-            name += " (" + std::to_string(count) + ")";
-        cameras.push_back({ name, path, isBuiltIn(sysfsRoot, node) });
+        cameras.push_back({ uniqueName(card), path, isBuiltIn(sysfsRoot, node) });
     }
     return cameras;
 }

@@ -16,6 +16,8 @@ public:
     virtual int ioctl(int fd, unsigned long request, void* argument) = 0;
     virtual void* map(int fd, std::size_t length, off_t offset) = 0;
     virtual int unmap(void* address, std::size_t length) = 0;
+    // Waits up to `seconds` for a filled buffer: 1 when one is ready, 0 on time-out, -1 on error.
+    virtual int wait(int fd, double seconds) = 0;
 };
 
 } // namespace vardel

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <libv4l2.h>
+#include <poll.h>
 #include <sys/mman.h>
 
 namespace vardel {
@@ -25,5 +26,19 @@ void* V4L2SystemIo::map(int fd, std::size_t length, off_t offset)
 }
 
 int V4L2SystemIo::unmap(void* address, std::size_t length) { return v4l2_munmap(address, length); }
+
+int V4L2SystemIo::wait(int fd, double seconds)
+{
+    pollfd watched { fd, POLLIN, 0 };
+    int ready = ::poll(&watched, 1, int(seconds * 1000));
+    if (ready < 0 && errno == EINTR)
+        return 0;
+    if (ready > 0 && (watched.revents & POLLNVAL)) {
+        errno = EBADF;
+        return -1;
+    }
+    // An error condition counts as ready: dequeuing then reports what happened (ENODEV when unplugged).
+    return ready;
+}
 
 } // namespace vardel

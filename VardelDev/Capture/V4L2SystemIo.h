@@ -4,8 +4,9 @@
 
 namespace vardel {
 
-// V4L2Io through libv4l2, which converts the formats webcams send (MJPEG, YUYV) to the planar 4:2:0
-// we ask for. Interrupted ioctls are retried. Stateless; any thread.
+// V4L2Io through libv4l2: it passes a format the camera offers itself straight through and converts to
+// one it emulates (the fallback for cameras with none of the formats we read). Interrupted ioctls are
+// retried. Stateless; any thread.
 class V4L2SystemIo final : public V4L2Io {
 public:
     int open(const std::string& path, int flags) override;
@@ -13,6 +14,7 @@ public:
     int ioctl(int fd, unsigned long request, void* argument) override;
     void* map(int fd, std::size_t length, off_t offset) override;
     int unmap(void* address, std::size_t length) override;
+    int wait(int fd, double seconds) override;
 };
 
 } // namespace vardel

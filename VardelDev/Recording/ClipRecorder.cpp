@@ -185,7 +185,10 @@ std::optional<Frame> ClipRecorder::scaledCopy(const Frame& frame)
     if (width <= 0 || height <= 0)
         return std::nullopt;
     // Frames are immutable and pooled buffers are recycled only when the last reference goes, so a
-    // frame that needs no scaling can be held as it is.
+    // frame that needs no scaling can be held as it is. A camera's encoded frame is held compressed, without
+    // planes decoded for others, and is decoded and scaled only when a clip is written.
+    if (frame.encoded())
+        return frame.compressed();
     if (width == frame.width() && height == frame.height())
         return frame;
 
@@ -225,7 +228,7 @@ void ClipRecorder::execute(Window::Actions actions)
 
 void ClipRecorder::openWriter(const Frame& frame)
 {
-    m_outSize = { frame.width(), frame.height() };
+    m_outSize = scaledSize(frame.width(), frame.height());
     const fs::path tmp
         = m_clipsFolder / (QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString() + ".mp4");
     try {
@@ -244,7 +247,8 @@ void ClipRecorder::openWriter(const Frame& frame)
 
 void ClipRecorder::appendFrame(const Frame& frame, double t)
 {
-    if (!m_writer)
+    // A damaged camera picture is left out like one the encoder cannot take.
+    if (!m_writer || !frame.pixels())
         return;
     try {
         compose(frame);
@@ -257,7 +261,7 @@ void ClipRecorder::appendFrame(const Frame& frame, double t)
         const auto ticks = std::llround((t - *m_firstTime) * Mp4Writer::kTimeScale);
         m_writer->append(m_canvas.constBits(), static_cast<int>(m_canvas.bytesPerLine()), ticks);
     } catch (const std::exception&) {
-        // A frame that cannot be composed is dropped like one the encoder cannot take.
+        // A frame that cannot be composed is dropped too.
     }
 }
 
@@ -291,7 +295,7 @@ void ClipRecorder::compose(const Frame& frame)
         sws_setColorspaceDetails(m_composeScaler, sws_getCoefficients(SWS_CS_ITU601), 1,
             sws_getCoefficients(SWS_CS_ITU601), 1, 0, 1 << 16, 1 << 16);
     }
-    const Planes in = planesOf(frame.buffer());
+    const Planes in = planesOf(*frame.pixels());
     std::uint8_t* out[4] = { m_canvas.bits() + y * m_canvas.bytesPerLine() + x * 4 };
     const int outStride[4] = { static_cast<int>(m_canvas.bytesPerLine()) };
     sws_scale(m_composeScaler, in.data, in.stride, 0, frame.height(), out, outStride);
@@ -339,10 +343,18 @@ void ClipRecorder::closeWriter()
         fs::remove(*tmp, ignored);
     }
     if (eventTime > 0) {
-        // Reports keep the order of the clips: behind any clip still being completed.
-        if (m_finishing > 0)
-            m_finisher.async([this, eventTime] { report(std::nullopt, eventTime); });
-        else
+        // Reports keep the order of the clips: behind any clip still being completed, and counted as
+        // finishing until posted, so that whenIdle completes after them.
+        if (m_finishing > 0) {
+            ++m_finishing;
+            m_finisher.async([this, eventTime] {
+                report(std::nullopt, eventTime);
+                m_queue.async([this] {
+                    --m_finishing;
+                    notifyIfIdle();
+                });
+            });
+        } else
             report(std::nullopt, eventTime);
     }
     notifyIfIdle();

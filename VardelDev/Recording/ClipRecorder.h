@@ -28,12 +28,12 @@ class Log;
 class Mp4Writer;
 class Paths;
 
-// Turns camera frames into event clips: keeps a pre-roll of down-scaled copies, and on `trigger` writes
-// it and the following seconds, time-stamped, to an H.264 MPEG-4 file in "run/clips", which is moved into
-// the day's events folder when the clip closes. `push` runs on the capture thread (only the armed check
-// and the scaled copy); everything else runs on the "vardel.clip" queue, finished files are completed on
-// "vardel.clip.finish". `onClip` and `whenIdle` completions arrive on the main executor. Destruction
-// closes an open clip and completes every clip in progress (their `onClip` is then not called).
+// Turns camera frames into event clips: keeps a pre-roll of down-scaled copies or compressed frames, and on
+// `trigger` writes it and the following seconds, time-stamped, to an H.264 MPEG-4 file in "run/clips", which
+// is moved into the day's events folder when the clip closes. `push` runs on the capture thread (only the
+// armed check and the scaled copy); everything else runs on the "vardel.clip" queue, finished files are
+// completed on "vardel.clip.finish". `onClip` and `whenIdle` completions arrive on the main executor.
+// Destruction closes an open clip and completes every clip in progress (their `onClip` is then not called).
 class ClipRecorder final : public RecordingControl {
 public:
     using Size = std::pair<int, int>;
@@ -78,7 +78,8 @@ public:
     // both even.
     static Size scaledSize(int width, int height);
     // The copy held in the pre-roll: `frame` scaled to `scaledSize`, or `frame` itself when it already
-    // has that size (frames are immutable). None for an empty frame.
+    // has that size (frames are immutable), or a camera's encoded frame kept compressed (decoded and
+    // scaled when written). None for an empty frame.
     std::optional<Frame> scaledCopy(const Frame& frame);
 
 private:

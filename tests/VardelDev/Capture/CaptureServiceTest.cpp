@@ -64,18 +64,6 @@ namespace {
         std::vector<std::string> m_log;
     };
 
-    TEST_F(CaptureServiceTest, AutomaticChoiceOpensTheBuiltInCameraEvenWhenListedSecond)
-    {
-        m_service->startCamera();
-        settle();
-
-        ASSERT_EQ(m_source->started.size(), 1u);
-        EXPECT_EQ(m_source->started[0], kBuiltIn);
-        EXPECT_EQ(m_service->currentDevice(), kBuiltIn);
-        EXPECT_EQ(m_starts, 1);
-        EXPECT_TRUE(m_errors.empty());
-    }
-
     TEST_F(CaptureServiceTest, ChosenCameraThatIsNotConnectedIsReportedAndNothingOpens)
     {
         m_service->setCameraName("Logi 4K");
@@ -110,49 +98,37 @@ namespace {
                 "erro da câmera" }));
     }
 
-    TEST_F(CaptureServiceTest, ThinsThirtyFramesPerSecondToEveryThirdAndKeepsTenPerSecondWhole)
+    TEST_F(CaptureServiceTest, OpensTheBuiltInCameraThinsToTenASecondAndKeepsTheLatestUntilStop)
     {
         m_service->startCamera();
         settle();
-        for (int i = 0; i < 30; ++i)
-            m_source->push(1000 + i / 30.0);
-        EXPECT_EQ(m_frames, 10);
-        EXPECT_EQ(m_clipFrames, 10);
+        EXPECT_EQ(m_source->started, std::vector { kBuiltIn }); // automatic choice, though listed second
+        EXPECT_EQ(m_service->currentDevice(), kBuiltIn);
+        EXPECT_EQ(m_starts, 1);
 
-        m_frames = 0;
+        m_clock.set(1'800'000'000.0);
+        for (int i = 0; i < 30; ++i)
+            m_source->push(1000 + i / 30.0, 64, 36, std::uint8_t(i));
+        EXPECT_EQ(m_frames, 10); // every third of 30 a second
+        EXPECT_EQ(m_clipFrames, 10);
+        Frame latest = m_service->latest();
+        EXPECT_EQ(latest.time(), 1'800'000'000.0); // delivery time, not the presentation time
+        EXPECT_EQ(latest.luma()[0], 27);
         for (int i = 0; i < 10; ++i)
             m_source->push(2000 + i / 10.0);
-        EXPECT_EQ(m_frames, 10);
-    }
-
-    TEST_F(CaptureServiceTest, RestartedStreamWithEarlierTimeStampsIsNotHeldBack)
-    {
-        m_service->startCamera();
-        settle();
-        m_source->push(500.0);
-        m_service->restart(); // e.g. a file played from its start again
+        EXPECT_EQ(m_frames, 20); // every one of 10 a second
+        m_service->restart(); // e.g. a file played from its start again: earlier stamps are not held back
         settle();
         m_source->push(0.0);
         m_source->push(0.1);
-        EXPECT_EQ(m_frames, 3);
-    }
-
-    TEST_F(CaptureServiceTest, LatestHoldsTheLastFrameUntilStop)
-    {
-        m_service->startCamera();
-        settle();
-        m_clock.set(1'800'000'000.0);
-        m_source->push(10.0, 64, 36, 77);
-        Frame latest = m_service->latest();
-        ASSERT_FALSE(latest.empty());
-        EXPECT_EQ(latest.time(), 1'800'000'000.0); // delivery time, not the presentation time
-        EXPECT_EQ(latest.luma()[0], 77);
+        EXPECT_EQ(m_frames, 22);
 
         m_service->stopCamera();
         EXPECT_TRUE(m_service->latest().empty()); // at once, before the session queue stops the source
         settle();
         EXPECT_FALSE(m_service->currentDevice());
         EXPECT_FALSE(m_source->push(10.5));
+        EXPECT_TRUE(m_errors.empty());
     }
 
     struct ReclaimCase {
@@ -160,6 +136,7 @@ namespace {
         std::vector<CameraFormat> offered;
         std::optional<CameraFormat> chosen;
         std::string logLine;
+        std::optional<std::string> refusal;
     };
 
     class ReclaimTest : public CaptureServiceTest, public ::testing::WithParamInterface<ReclaimCase> { };
@@ -167,6 +144,10 @@ namespace {
     TEST_P(ReclaimTest, SwitchesToTheWidestSixteenByNineUpTo1920)
     {
         m_source->offered = GetParam().offered;
+        m_source->formatFailure = GetParam().refusal;
+        m_service->reclaimPreferredFormat(); // nothing without a camera
+        settle();
+        EXPECT_TRUE(log().empty());
         m_service->startCamera();
         settle();
         m_service->reclaimPreferredFormat();
@@ -186,24 +167,11 @@ namespace {
             ReclaimCase { "Widest", { { 1280, 720 }, { 640, 480 }, { 1920, 1080 } },
                 CameraFormat { 1920, 1080 }, "Vardel: pedido formato 16:9 1920x1080 sem parar a sessão" },
             ReclaimCase { "OnlyFourByThree", { { 640, 480 }, { 1600, 1200 } }, std::nullopt,
-                "Vardel: nenhum formato 16:9 disponível" }),
+                "Vardel: nenhum formato 16:9 disponível" },
+            ReclaimCase { "Refused", { { 1280, 720 } }, std::nullopt,
+                "Vardel: o driver não deixou trocar o formato: Device or resource busy",
+                "Device or resource busy" }),
         [](const auto& param) { return std::string(param.param.name); });
-
-    TEST_F(CaptureServiceTest, RefusedFormatIsLoggedAndNothingHappensWithoutACamera)
-    {
-        m_source->offered = { { 1280, 720 } };
-        m_service->reclaimPreferredFormat(); // not started: no device
-        settle();
-        EXPECT_TRUE(log().empty());
-
-        m_source->formatFailure = "Device or resource busy";
-        m_service->startCamera();
-        m_service->reclaimPreferredFormat();
-        settle();
-        EXPECT_EQ(log(),
-            std::vector<std::string> {
-                "Vardel: o driver não deixou trocar o formato: Device or resource busy" });
-    }
 
     TEST_F(CaptureServiceTest, CallbacksPostedAfterDestructionDoNothing)
     {

@@ -8,6 +8,7 @@ namespace vardel {
 namespace {
 
     struct RateCase {
+        const char* name;
         double start;
         double framesPerSecond;
         int frames;
@@ -26,10 +27,11 @@ namespace {
     }
 
     INSTANTIATE_TEST_SUITE_P(Rates, FrameThinnerRateTest,
-        ::testing::Values(RateCase { 0.0, 30, 30, 10 }, // every third, including a first sample at time 0
-            RateCase { 86'400.5, 30, 300, 100 }, // monotonic camera time stamps
-            RateCase { 0.0, 10, 20, 20 }, // every sample
-            RateCase { 12.0, 60, 60, 10 }, RateCase { 3.0, 5, 10, 10 }));
+        ::testing::Values(RateCase { "EveryThirdFromTimeZero", 0.0, 30, 30, 10 },
+            RateCase { "MonotonicCameraStamps", 86'400.5, 30, 300, 100 },
+            RateCase { "EveryOneAtTen", 0.0, 10, 20, 20 },
+            RateCase { "EverySixthAtSixty", 12.0, 60, 60, 10 }),
+        [](const auto& info) { return std::string(info.param.name); });
 
     TEST(FrameThinnerTest, TimeGoingBackwardsStartsANewRunInsteadOfStalling)
     {

@@ -1,9 +1,11 @@
 #include "ClipRecorder.h"
 
+#include "CameraPicture.h"
 #include "EventFiles.h"
 #include "Log.h"
 #include "ManualMainExecutor.h"
 #include "Paths.h"
+#include "Thumbnail.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -14,6 +16,7 @@
 #include <iterator>
 #include <sys/stat.h>
 #include <thread>
+#include <turbojpeg.h>
 
 using namespace vardel;
 namespace fs = std::filesystem;
@@ -35,6 +38,25 @@ Frame syntheticFrame(int width, int height, int index, double t, PixelFormat for
         for (int y = 0; y < buffer->planeHeight(p); ++y)
             std::fill_n(buffer->data(p) + y * buffer->stride(p), buffer->planeWidth(p), 128);
     return Frame(std::move(buffer), t);
+}
+
+// `frame` as a camera's JPEG picture, its planes not decoded yet.
+Frame jpegFrame(const Frame& frame, const std::shared_ptr<CaptureCounters>& counters)
+{
+    const FrameBuffer& planes = frame.buffer();
+    const unsigned char* sources[3] = { planes.data(0), planes.data(1), planes.data(2) };
+    int strides[3] = { planes.stride(0), planes.stride(1), planes.stride(2) };
+    tjhandle compressor = tjInitCompress();
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    tjCompressFromYUVPlanes(
+        compressor, sources, frame.width(), strides, frame.height(), TJSAMP_420, &jpeg, &size, 90, 0);
+    Thumbnail scaler;
+    auto picture = CameraPicture::take(
+        { CameraPixels::mjpeg, frame.width(), frame.height() }, jpeg, size, scaler, FramePool(), counters);
+    tjFree(jpeg);
+    tjDestroy(compressor);
+    return Frame(picture, frame.time());
 }
 
 std::string run(const std::string& command)
@@ -241,6 +263,40 @@ TEST_F(ClipRecorderTest, ClipOfPrerollAndPostrollIsH264HighWithExactTimingAndInd
     EXPECT_GT(amberPixels(decodedFrame(file, 0), 1280, 720), 1000);
 }
 
+TEST_F(ClipRecorderTest, ClipFromACompressedPrerollMatchesOneFromDecodedFrames)
+{
+    auto counters = std::make_shared<CaptureCounters>();
+    std::vector<fs::path> files;
+    for (bool compressed : { true, false }) {
+        m_clips.clear();
+        auto& clips = recorder(1, 1);
+        clips.startRecording();
+        for (int i = 0; i <= 28; ++i) {
+            const double t = kStart + i / 10.0;
+            if (i == 15) {
+                settle();
+                EXPECT_TRUE(!compressed || counters->fullDecodes == 0) << "the pre-roll is held compressed";
+                clips.trigger(t);
+            }
+            // The first frame, larger than clips are, leaves the pre-roll before the clip opens.
+            Frame camera = jpegFrame(syntheticFrame(i ? 1280 : 1920, i ? 720 : 1080, i, t), counters);
+            clips.push(compressed ? camera : Frame(camera.encoded()->decode(), t), t);
+        }
+        settle();
+        ASSERT_EQ(m_clips.size(), 1u);
+        ASSERT_TRUE(m_clips[0].url);
+        files.push_back(m_dir / (compressed ? "compressed.mp4" : "decoded.mp4"));
+        fs::rename(*m_clips[0].url, files.back());
+    }
+    EXPECT_EQ(counters->damaged, 0u);
+    const auto first = probe(files[0]);
+    const auto second = probe(files[1]);
+    EXPECT_GE(first["packets"].size(), 20u);
+    EXPECT_EQ(first["packets"].size(), second["packets"].size());
+    EXPECT_EQ(first["format"]["duration"], second["format"]["duration"]);
+    EXPECT_EQ(decodedFrame(files[0], 12), decodedFrame(files[1], 12));
+}
+
 struct SizeCase {
     int cameraWidth, cameraHeight, clipWidth, clipHeight;
 };
@@ -280,7 +336,10 @@ TEST_P(ClipRecorderSizes, ClipsAreScaledDownToFitAndCarryTheStampAtBottomRight)
 
 INSTANTIATE_TEST_SUITE_P(Cameras, ClipRecorderSizes,
     ::testing::Values(SizeCase { 1920, 1080, 1280, 720 }, SizeCase { 1366, 768, 1280, 718 },
-        SizeCase { 1280, 960, 960, 720 }, SizeCase { 640, 480, 640, 480 }));
+        SizeCase { 1280, 960, 960, 720 }, SizeCase { 640, 480, 640, 480 }),
+    [](const auto& info) {
+        return std::to_string(info.param.cameraWidth) + "x" + std::to_string(info.param.cameraHeight);
+    });
 
 TEST_F(ClipRecorderTest, FramesOfAnotherShapeMidClipAreLetterboxedIntoTheClipSize)
 {
@@ -339,9 +398,22 @@ TEST_F(ClipRecorderTest, StopRecordingClosesTheOpenClipAndLaterFramesAreIgnored)
     EXPECT_TRUE(tmpIsEmpty());
 }
 
-TEST_F(ClipRecorderTest, WriterThatCannotOpenIsLoggedAndTheClipReportedFailed)
+struct BrokenCase {
+    const char* name;
+    bool tmpFolderGone; // else the events folder is a file
+    const char* logged;
+};
+
+class ClipRecorderBroken : public ClipRecorderTest, public ::testing::WithParamInterface<BrokenCase> { };
+
+TEST_P(ClipRecorderBroken, AClipThatCannotBeWrittenOrMovedIsLoggedReportedFailedAndLeavesNothing)
 {
-    fs::remove_all(m_paths->clipsTmp());
+    if (GetParam().tmpFolderGone) {
+        fs::remove_all(m_paths->clipsTmp());
+    } else {
+        fs::remove_all(m_paths->events());
+        std::ofstream(m_paths->events()) << "not a folder";
+    }
     auto& clips = recorder(1, 0.5);
     clips.startRecording();
     clips.trigger(kStart);
@@ -351,24 +423,15 @@ TEST_F(ClipRecorderTest, WriterThatCannotOpenIsLoggedAndTheClipReportedFailed)
     ASSERT_EQ(m_clips.size(), 1u);
     EXPECT_FALSE(m_clips[0].url);
     EXPECT_EQ(m_clips[0].eventTime, kStart);
-    EXPECT_NE(logText().find("clipe não abriu: "), std::string::npos);
-    EXPECT_FALSE(fs::exists(m_paths->events() / EventFiles::dayName(kStart)));
+    EXPECT_NE(logText().find(GetParam().logged), std::string::npos);
+    EXPECT_TRUE(!fs::exists(m_paths->clipsTmp()) || tmpIsEmpty());
+    EXPECT_FALSE(fs::is_directory(m_paths->events() / EventFiles::dayName(kStart)));
 }
 
-TEST_F(ClipRecorderTest, AClipThatCannotBeMovedIntoPlaceIsReportedFailedAndDeleted)
-{
-    fs::remove_all(m_paths->events());
-    std::ofstream(m_paths->events()) << "not a folder";
-    auto& clips = recorder(1, 0.5);
-    clips.startRecording();
-    clips.trigger(kStart);
-    pushFrames(1280, 720, 0, 0.7);
-    settle();
-
-    ASSERT_EQ(m_clips.size(), 1u);
-    EXPECT_FALSE(m_clips[0].url);
-    EXPECT_TRUE(tmpIsEmpty());
-}
+INSTANTIATE_TEST_SUITE_P(Folders, ClipRecorderBroken,
+    ::testing::Values(BrokenCase { "TemporaryFolderGone", true, "clipe não abriu: " },
+        BrokenCase { "EventsFolderIsAFile", false, "clipe não foi guardado: " }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ClipRecorderTest, WhenIdleWaitsForEveryFinishingClipAndCallsOnce)
 {
