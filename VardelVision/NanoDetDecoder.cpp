@@ -34,7 +34,7 @@ namespace {
 
 } // namespace
 
-NanoDetDecoder::NanoDetDecoder(float minScore, float overlap)
+NanoDetDecoder::NanoDetDecoder(double minScore, float overlap)
     : m_minScore(minScore)
     , m_overlap(overlap)
 {
@@ -61,7 +61,7 @@ std::vector<NanoDetDecoder::Detection> NanoDetDecoder::decode(const std::vector<
         const auto* sideData = sides->ptr<float>();
         for (int i = 0; i < cells; ++i) {
             const float score = classData[static_cast<std::size_t>(i) * classCount + kPerson];
-            if (!(score >= m_minScore))
+            if (!(static_cast<double>(score) >= m_minScore))
                 continue;
             const auto step = static_cast<float>(stride);
             const int row = i / cols;
@@ -78,7 +78,8 @@ std::vector<NanoDetDecoder::Detection> NanoDetDecoder::decode(const std::vector<
         }
     }
     std::vector<int> kept;
-    cv::dnn::NMSBoxes(boxes, scores, m_minScore, m_overlap, kept);
+    // Scores were filtered above; NMS's own filter is strict and would drop a score equal to the threshold.
+    cv::dnn::NMSBoxes(boxes, scores, 0.0f, m_overlap, kept);
     std::vector<Detection> people;
     people.reserve(kept.size());
     for (int k : kept)

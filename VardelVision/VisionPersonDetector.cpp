@@ -2,21 +2,25 @@
 
 #include "BlazeFaceDecoder.h"
 #include "NanoDetDecoder.h"
+#include "PersonGate.h"
 
 #include <opencv2/dnn.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/objdetect.hpp>
+#include <openssl/evp.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
+#include <fstream>
 #include <optional>
+#include <syslog.h>
+#include <unistd.h>
 
 namespace vardel {
 
 namespace {
 
-    // The crop is scaled so that people fill HOG's 128-pixel window at room distances without wasting
+    // HOG crops are scaled so that people fill its 128-pixel window at room distances without wasting
     // time on huge crops; very wide crops are capped in width instead.
     constexpr int kMinHeight = 200;
     constexpr int kMaxHeight = 480;
@@ -27,7 +31,16 @@ namespace {
     const cv::Size kHogPadding(8, 8);
     constexpr double kHogScale = 1.05;
     constexpr int kHogGroupThreshold = 2;
-    constexpr double kMinConfidence = 0.5;
+
+    // A crop is widened (or heightened) inside the frame to at least this shape, so that a person at the
+    // edge of a thin area is seen whole: width / height between 1:2 (one standing person) and 3:1.
+    constexpr double kMinAspect = 1.0;
+    constexpr double kMaxAspect = 3.0;
+    // Least side of the network's crop in frame pixels: a tiny crop blown up to its input loses the
+    // surroundings that tell a person from a post. (HOG scales crops by their height instead.)
+    constexpr int kMinNetworkSide = 160;
+    // Body boxes less tall than this, in frame pixels, are specks of texture, not people.
+    constexpr double kMinBodyHeight = 16;
 
     // A box much taller than wide is a whole person: its top half is the upper body.
     constexpr double kWholePersonAspect = 1.8;
@@ -36,7 +49,7 @@ namespace {
     const cv::Scalar kNanoDetStd(57.375, 57.12, 58.395);
 
     // Even pixel bounds of the focus inside the frame (4:2:0 chroma covers 2 x 2 pixels); the whole frame
-    // for a focus that is not finite or has no area.
+    // for a focus that is not finite or too small to show anyone.
     cv::Rect focusPixels(const PersonDetecting::Focus& focus, int width, int height)
     {
         const int evenW = width & ~1;
@@ -53,42 +66,64 @@ namespace {
             evenW, (static_cast<int>(std::ceil(clampTo((focus.x + focus.w) * width, evenW))) + 1) & ~1);
         const int bottom = std::min(
             evenH, (static_cast<int>(std::ceil(clampTo((focus.y + focus.h) * height, evenH))) + 1) & ~1);
-        // Too small to show anyone: look at the whole frame rather than at nothing.
         if (right - left < 16 || bottom - top < 16)
             return { 0, 0, evenW, evenH };
         return { left, top, right - left, bottom - top };
     }
 
-    // One 4:2:0 to BGR conversion of the focus area only: its planes are packed into the contiguous layout
-    // cvtColor expects, then converted.
+    // Grows one side of [start, start + length) to `wanted` around its middle, kept inside [0, limit)
+    // and even.
+    void growSpan(int& start, int& length, int wanted, int limit)
+    {
+        wanted = std::min((wanted + 1) & ~1, limit);
+        if (wanted <= length)
+            return;
+        start = std::clamp((start + length / 2 - wanted / 2) & ~1, 0, limit - wanted);
+        length = wanted;
+    }
+
+    cv::Rect personShaped(cv::Rect area, int width, int height, int minSide)
+    {
+        growSpan(area.x, area.width, minSide, width & ~1);
+        growSpan(area.y, area.height, minSide, height & ~1);
+        growSpan(area.x, area.width, static_cast<int>(std::ceil(area.height * kMinAspect)), width & ~1);
+        growSpan(area.y, area.height, static_cast<int>(std::ceil(area.width / kMaxAspect)), height & ~1);
+        return area;
+    }
+
+    // The focus area as a BGR picture. Frames carry full-range luma and chroma (BT.601), which is
+    // OpenCV's YCrCb; its 4:2:0 conversions would read them as limited range and wash the picture out.
     cv::Mat bgrCrop(const Frame& frame, const cv::Rect& area)
     {
         const FrameBuffer& buffer = frame.buffer();
+        const auto plane = [&](int index, int x, int y, int rows, int cols, int type) {
+            auto* data = const_cast<std::uint8_t*>(buffer.data(index))
+                + static_cast<std::ptrdiff_t>(y) * buffer.stride(index) + x;
+            return cv::Mat(rows, cols, type, data, buffer.stride(index));
+        };
         const int w = area.width;
         const int h = area.height;
-        cv::Mat packed(h * 3 / 2, w, CV_8UC1);
-        std::uint8_t* out = packed.data;
-        // Row offsets in std::ptrdiff_t: large frames overflow int arithmetic long before memory runs out.
-        const auto row = [&](int plane, int y, int x) {
-            return buffer.data(plane) + static_cast<std::ptrdiff_t>(y) * buffer.stride(plane) + x;
-        };
-        for (int y = 0; y < h; ++y, out += w)
-            std::memcpy(out, row(0, area.y + y, area.x), w);
+        std::vector<cv::Mat> channels(3);
+        channels[0] = plane(0, area.x, area.y, h, w, CV_8UC1);
+        cv::Mat u, v;
         if (frame.format() == PixelFormat::nv12) {
-            for (int y = 0; y < h / 2; ++y, out += w)
-                std::memcpy(out, row(1, area.y / 2 + y, area.x), w);
+            std::vector<cv::Mat> uv;
+            cv::split(plane(1, area.x, area.y / 2, h / 2, w / 2, CV_8UC2), uv);
+            u = uv[0];
+            v = uv[1];
         } else {
-            for (int plane = 1; plane <= 2; ++plane)
-                for (int y = 0; y < h / 2; ++y, out += w / 2)
-                    std::memcpy(out, row(plane, area.y / 2 + y, area.x / 2), w / 2);
+            u = plane(1, area.x / 2, area.y / 2, h / 2, w / 2, CV_8UC1);
+            v = plane(2, area.x / 2, area.y / 2, h / 2, w / 2, CV_8UC1);
         }
-        cv::Mat bgr;
-        cv::cvtColor(packed, bgr,
-            frame.format() == PixelFormat::nv12 ? cv::COLOR_YUV2BGR_NV12 : cv::COLOR_YUV2BGR_I420);
+        cv::resize(v, channels[1], cv::Size(w, h), 0, 0, cv::INTER_LINEAR);
+        cv::resize(u, channels[2], cv::Size(w, h), 0, 0, cv::INTER_LINEAR);
+        cv::Mat ycrcb, bgr;
+        cv::merge(channels, ycrcb);
+        cv::cvtColor(ycrcb, bgr, cv::COLOR_YCrCb2BGR);
         return bgr;
     }
 
-    // The image scaled whole into a size x size square, centred on black. Returns the scale used and the
+    // The image scaled whole into a size x size square, centred on black. Keeps the scale used and the
     // offset of the picture inside the square.
     struct Letterbox {
         cv::Mat image;
@@ -119,6 +154,18 @@ namespace {
         return person;
     }
 
+    using Found = std::vector<std::pair<cv::Rect2d, double>>;
+
+    std::filesystem::path firstExisting(
+        const std::vector<std::filesystem::path>& folders, const std::string& name)
+    {
+        std::error_code ignored;
+        for (const auto& folder : folders)
+            if (std::filesystem::is_regular_file(folder / name, ignored))
+                return folder / name;
+        return {};
+    }
+
 } // namespace
 
 struct VisionPersonDetector::Engine {
@@ -128,47 +175,50 @@ struct VisionPersonDetector::Engine {
     std::vector<cv::String> personOutputs;
     cv::HOGDescriptor hog;
     BlazeFaceDecoder faceDecoder;
-    NanoDetDecoder personDecoder;
-    std::string error;
+    NanoDetDecoder personDecoder { PersonGate::kMinConfidence };
+    std::vector<std::string> problems;
 
     explicit Engine(const Models& models)
     {
-        try {
-            face = load(models.face, faceOutputs);
-            if (!models.person.empty())
-                person = load(models.person, personOutputs);
-            else
-                hog.setSVMDetector(cv::HOGDescriptor::getDefaultPeopleDetector());
-        } catch (const cv::Exception& e) {
-            error = e.what();
-        } catch (const std::exception& e) {
-            error = e.what();
-        }
-        if (!error.empty()) {
-            face.reset();
-            person.reset();
-        }
+        face = tryLoad(models.face, {}, faceOutputs, "modelo de rosto", "sem rostos");
+        person = tryLoad(models.person, models.personSha256, personOutputs, "modelo de corpo", "usando HOG");
+        if (!person)
+            hog.setSVMDetector(cv::HOGDescriptor::getDefaultPeopleDetector());
     }
 
-    static cv::dnn::Net load(const std::filesystem::path& path, std::vector<cv::String>& outputs)
+    std::optional<cv::dnn::Net> tryLoad(const std::filesystem::path& path, const std::string& sha,
+        std::vector<cv::String>& outputs, const std::string& what, const std::string& consequence)
     {
-        if (path.empty() || !std::filesystem::is_regular_file(path))
-            throw std::runtime_error("model file missing: " + path.string());
-        cv::dnn::Net net = cv::dnn::readNetFromONNX(path.string());
-        if (net.empty())
-            throw std::runtime_error("model file unreadable: " + path.string());
-        net.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
-        net.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
-        outputs = net.getUnconnectedOutLayersNames();
-        return net;
+        std::string why;
+        try {
+            std::error_code ignored;
+            if (path.empty() || !std::filesystem::is_regular_file(path, ignored)) {
+                why = "arquivo ausente";
+            } else if (!sha.empty() && sha256(path) != sha) {
+                why = "soma sha256 não confere";
+            } else {
+                cv::dnn::Net net = cv::dnn::readNetFromONNX(path.string());
+                if (net.empty())
+                    throw std::runtime_error("arquivo ilegível");
+                net.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
+                net.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
+                outputs = net.getUnconnectedOutLayersNames();
+                return net;
+            }
+        } catch (const cv::Exception& e) {
+            why = e.err;
+        } catch (const std::exception& e) {
+            why = e.what();
+        }
+        problems.push_back(
+            "detector: " + what + " não carregou (" + path.string() + ": " + why + "), " + consequence);
+        return std::nullopt;
     }
-
-    [[nodiscard]] bool ready() const { return error.empty() && face.has_value(); }
 
     // Bodies in crop pixels.
-    std::vector<std::pair<cv::Rect2d, double>> bodies(const cv::Mat& crop)
+    Found bodies(const cv::Mat& crop)
     {
-        std::vector<std::pair<cv::Rect2d, double>> found;
+        Found found;
         if (person) {
             const Letterbox box = letterbox(crop, NanoDetDecoder::kInputSize);
             cv::Mat blob
@@ -184,7 +234,7 @@ struct VisionPersonDetector::Engine {
             for (const auto& d : personDecoder.decode(outputs)) {
                 const cv::Rect2d r((d.box.x - box.offset.x) / box.scale, (d.box.y - box.offset.y) / box.scale,
                     d.box.width / box.scale, d.box.height / box.scale);
-                found.emplace_back(upperBody(r & cv::Rect2d(0, 0, crop.cols, crop.rows)), d.score);
+                found.emplace_back(upperBody(r), d.score);
             }
             return found;
         }
@@ -196,26 +246,31 @@ struct VisionPersonDetector::Engine {
             cv::resize(crop, scaled, cv::Size(), scale, scale, scale < 1 ? cv::INTER_AREA : cv::INTER_LINEAR);
         else
             scaled = crop;
-        if (scaled.cols < hog.winSize.width || scaled.rows < hog.winSize.height)
-            return found;
+        // Too small for the window: padded on the right and bottom, which leaves coordinates as they are.
+        if (scaled.cols < hog.winSize.width || scaled.rows < hog.winSize.height) {
+            cv::copyMakeBorder(scaled, scaled, 0, std::max(0, hog.winSize.height - scaled.rows), 0,
+                std::max(0, hog.winSize.width - scaled.cols), cv::BORDER_CONSTANT, cv::Scalar::all(0));
+        }
         std::vector<cv::Rect> rects;
         std::vector<double> weights;
         hog.detectMultiScale(
             scaled, rects, weights, 0, kHogStride, kHogPadding, kHogScale, kHogGroupThreshold);
         for (std::size_t i = 0; i < rects.size(); ++i) {
             const double confidence = hogConfidence(i < weights.size() ? weights[i] : 0);
-            if (confidence < kMinConfidence)
+            if (!(confidence >= PersonGate::kMinConfidence))
                 continue;
             const cv::Rect2d r(
                 rects[i].x / scale, rects[i].y / scale, rects[i].width / scale, rects[i].height / scale);
-            found.emplace_back(upperBody(r & cv::Rect2d(0, 0, crop.cols, crop.rows)), confidence);
+            found.emplace_back(upperBody(r), confidence);
         }
         return found;
     }
 
     // Faces in crop pixels.
-    std::vector<std::pair<cv::Rect2d, double>> faces(const cv::Mat& crop)
+    Found faces(const cv::Mat& crop)
     {
+        if (!face)
+            return {};
         const Letterbox box = letterbox(crop, BlazeFaceDecoder::kInputSize);
         cv::Mat rgb;
         cv::cvtColor(box.image, rgb, cv::COLOR_BGR2RGB);
@@ -227,70 +282,158 @@ struct VisionPersonDetector::Engine {
         face->setInput(input);
         std::vector<cv::Mat> outputs;
         face->forward(outputs, faceOutputs);
-        std::vector<std::pair<cv::Rect2d, double>> found;
+        Found found;
         const double size = BlazeFaceDecoder::kInputSize;
         for (const auto& f : faceDecoder.decode(outputs)) {
-            const cv::Rect2d r((f.box.x * size - box.offset.x) / box.scale,
-                (f.box.y * size - box.offset.y) / box.scale, f.box.width * size / box.scale,
-                f.box.height * size / box.scale);
-            const cv::Rect2d inside = r & cv::Rect2d(0, 0, crop.cols, crop.rows);
-            if (inside.area() > 0)
-                found.emplace_back(inside, f.score);
+            found.emplace_back(cv::Rect2d((f.box.x * size - box.offset.x) / box.scale,
+                                   (f.box.y * size - box.offset.y) / box.scale, f.box.width * size / box.scale,
+                                   f.box.height * size / box.scale),
+                f.score);
         }
         return found;
     }
 };
 
+std::vector<std::filesystem::path> VisionPersonDetector::modelFolders()
+{
+    std::vector<std::filesystem::path> folders;
+    std::error_code error;
+    const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error)
+        folders.push_back(executable.parent_path().parent_path() / "share" / "brisko" / "models");
+    folders.emplace_back(kInstalledModels);
+    folders.emplace_back(VARDEL_MODELS_SOURCE_DIR);
+    return folders;
+}
+
 VisionPersonDetector::Models VisionPersonDetector::findModels(const std::filesystem::path& dataFolder,
-    const std::filesystem::path& personModel, const std::filesystem::path& installedModels)
+    const std::filesystem::path& personModel, const std::vector<std::filesystem::path>& folders)
 {
     std::error_code ignored;
     Models models;
-    const std::filesystem::path ownFace = dataFolder / "models" / kFaceModelName;
-    models.face = !dataFolder.empty() && std::filesystem::is_regular_file(ownFace, ignored)
-        ? ownFace
-        : installedModels / kFaceModelName;
+    std::vector<std::filesystem::path> faceFolders = folders;
+    if (!dataFolder.empty())
+        faceFolders.insert(faceFolders.begin(), dataFolder / "models");
+    models.face = firstExisting(faceFolders, kFaceModelName);
     const std::filesystem::path ownPerson = dataFolder / "models" / kPersonModelName;
-    if (!personModel.empty() && std::filesystem::is_regular_file(personModel, ignored))
+    if (!personModel.empty() && std::filesystem::is_regular_file(personModel, ignored)) {
         models.person = personModel;
-    else if (!dataFolder.empty() && std::filesystem::is_regular_file(ownPerson, ignored))
+    } else if (!dataFolder.empty() && std::filesystem::is_regular_file(ownPerson, ignored)) {
         models.person = ownPerson;
+    } else {
+        models.person = firstExisting(folders, kBodyModelName);
+        models.personSha256 = kBodyModelSha256;
+    }
     return models;
 }
 
-VisionPersonDetector::VisionPersonDetector(Models models)
+std::string VisionPersonDetector::sha256(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return {};
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
+        return {};
+    std::vector<char> chunk(1 << 16);
+    while (in) {
+        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        if (in.gcount() > 0 && EVP_DigestUpdate(context.get(), chunk.data(), in.gcount()) != 1)
+            return {};
+    }
+    if (in.bad())
+        return {};
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1)
+        return {};
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned int i = 0; i < length; ++i) {
+        text += kHex[digest[i] >> 4];
+        text += kHex[digest[i] & 15];
+    }
+    return text;
+}
+
+VisionPersonDetector::VisionPersonDetector(Models models, NoticeHandler onNotice)
     : m_models(std::move(models))
+    , m_onNotice(std::move(onNotice))
 {
 }
 
 VisionPersonDetector::~VisionPersonDetector() = default;
 
-std::string VisionPersonDetector::loadError() const { return m_engine ? m_engine->error : std::string(); }
+std::string VisionPersonDetector::loadError() const
+{
+    std::lock_guard lock(m_statusLock);
+    return m_loadError;
+}
+
+bool VisionPersonDetector::usesBodyNetwork() const
+{
+    std::lock_guard lock(m_statusLock);
+    return m_bodyNetwork;
+}
+
+void VisionPersonDetector::prepare()
+{
+    if (m_engine)
+        return;
+    try {
+        m_engine = std::make_unique<Engine>(m_models);
+    } catch (const std::exception& e) {
+        // Only HOG's built-in detector is left to fail here; nothing can be found without it.
+        m_engine.reset();
+        std::lock_guard lock(m_statusLock);
+        m_loadError = e.what();
+        return;
+    }
+    std::string problems;
+    for (const std::string& problem : m_engine->problems)
+        problems += (problems.empty() ? "" : "; ") + problem;
+    {
+        std::lock_guard lock(m_statusLock);
+        m_loadError = problems;
+        m_bodyNetwork = m_engine->person.has_value();
+    }
+    if (!problems.empty()) {
+        ::syslog(LOG_WARNING, "Vardel: %s", problems.c_str());
+        if (m_onNotice)
+            m_onNotice(problems);
+    }
+}
 
 std::vector<PersonBox> VisionPersonDetector::people(const Frame& frame, const Focus& focus)
 {
     if (frame.empty() || frame.width() < 2 || frame.height() < 2)
         return {};
     try {
+        prepare();
         if (!m_engine)
-            m_engine = std::make_unique<Engine>(m_models);
-        if (!m_engine->ready())
             return {};
-        const cv::Rect area = focusPixels(focus, frame.width(), frame.height());
+        const int width = frame.width();
+        const int height = frame.height();
+        const cv::Rect area = personShaped(focusPixels(focus, width, height), width, height,
+            m_engine->person ? kMinNetworkSide : 0);
         const cv::Mat crop = bgrCrop(frame, area);
-        const auto bodies = m_engine->bodies(crop);
-        const auto faces = m_engine->faces(crop);
 
+        // Crop pixels to the whole frame, clamped to the frame rather than to the crop, so that a person
+        // standing on the crop's edge keeps the whole box the detector saw.
         std::vector<PersonBox> result;
-        const double width = frame.width();
-        const double height = frame.height();
         const auto add = [&](const cv::Rect2d& r, double confidence, bool isFace) {
-            result.push_back({ (area.x + r.x) / width, (area.y + r.y) / height, r.width / width,
-                r.height / height, std::clamp(confidence, 0.0, 1.0), isFace });
+            const double left = std::clamp(area.x + r.x, 0.0, static_cast<double>(width));
+            const double top = std::clamp(area.y + r.y, 0.0, static_cast<double>(height));
+            const double right = std::clamp(area.x + r.x + r.width, 0.0, static_cast<double>(width));
+            const double bottom = std::clamp(area.y + r.y + r.height, 0.0, static_cast<double>(height));
+            if (right > left && bottom > top)
+                result.push_back({ left / width, top / height, (right - left) / width, (bottom - top) / height,
+                    std::clamp(confidence, 0.0, 1.0), isFace });
         };
-        for (const auto& [rect, confidence] : bodies)
-            add(rect, confidence, false);
-        for (const auto& [rect, confidence] : faces)
+        for (const auto& [rect, confidence] : m_engine->bodies(crop))
+            if (rect.height >= kMinBodyHeight)
+                add(rect, confidence, false);
+        for (const auto& [rect, confidence] : m_engine->faces(crop))
             add(rect, confidence, true);
         return result;
     } catch (const cv::Exception&) {

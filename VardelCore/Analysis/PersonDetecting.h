@@ -24,6 +24,9 @@ public:
 
     virtual ~PersonDetecting() = default;
 
+    // Loads whatever the detector needs, so that the first call does not pay for it; optional.
+    virtual void prepare() { }
+
     // Upper bodies first, then faces, confidences 0...1; empty when nothing is found or on any failure.
     virtual std::vector<PersonBox> people(const Frame& frame, const Focus& focus) = 0;
 };

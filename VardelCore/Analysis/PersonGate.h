@@ -19,6 +19,9 @@ struct PersonGate {
     static constexpr double kNever = -std::numeric_limits<double>::infinity();
     // Share of a box's surface that must lie inside the area when its centre does not.
     static constexpr double kMinOverlap = 0.2;
+    // Least confidence of a box that counts; the detector keeps its body boxes from the same value, so
+    // that nothing it reports is silently ignored here.
+    static constexpr double kMinConfidence = 0.5;
 
     struct Outcome {
         enum class Type { confirmed, pending, discarded };
@@ -35,7 +38,7 @@ struct PersonGate {
 
     double confirmWindow = 2.0;
     double checkInterval = 0.2;
-    double minConfidence = 0.5;
+    double minConfidence = kMinConfidence;
     double persistFraction = 0.7;
     std::optional<double> candidateSince;
     int checks = 0; // detector consultations over the gate's life

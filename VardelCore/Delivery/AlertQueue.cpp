@@ -84,10 +84,10 @@ QueueJob AlertQueue::read(const fs::path& item)
 
 AlertQueue::Step AlertQueue::step()
 {
-    const auto items = m_outbox->pending();
-    if (items.empty())
+    const auto next = m_outbox->oldest(m_stuck);
+    if (!next)
         return Step::idle();
-    const fs::path item = items.front();
+    const fs::path item = *next;
 
     QueueJob job;
     try {
@@ -106,35 +106,51 @@ AlertQueue::Step AlertQueue::step()
         m_transport->send(job);
     } catch (const SendError& error) {
         m_lastError = error.message();
+        m_online = error.kind() != SendError::Case::transient;
         switch (error.kind()) {
         case SendError::Case::permanent:
-            m_online = true;
             return discard(item, error.message());
         case SendError::Case::retryAfter:
-            m_online = true;
             return Step::wait(std::max(error.seconds(), 1.0));
+        case SendError::Case::chatUnreachable:
+            m_chatUnreachable = true;
+            break;
         case SendError::Case::transient:
             break;
         }
-        m_online = false;
-        const double wait = m_backoff;
-        m_backoff = std::min(2 * m_backoff, kMaxBackoff);
-        return Step::wait(wait);
+        return Step::wait(growBackoff());
     } catch (const std::exception& error) {
         m_lastError = error.what();
         m_online = false;
-        const double wait = m_backoff;
-        m_backoff = std::min(2 * m_backoff, kMaxBackoff);
-        return Step::wait(wait);
+        return Step::wait(growBackoff());
     }
 
-    std::error_code ignored;
-    fs::remove(item, ignored);
+    ++m_sends;
     m_online = true;
     m_lastSent = m_clock->now();
     m_lastError.reset();
+    m_chatUnreachable = false;
+    std::error_code error;
+    if (!fs::remove(item, error) && error)
+        return stuck(item, error.message());
+    m_storageFault.reset();
     m_backoff = kMinBackoff;
     return Step::sent(item);
+}
+
+double AlertQueue::growBackoff()
+{
+    const double wait = m_backoff;
+    m_backoff = std::min(2 * m_backoff, kMaxBackoff);
+    return wait;
+}
+
+AlertQueue::Step AlertQueue::stuck(const fs::path& item, const std::string& failure)
+{
+    // Taking it again would send it again, in a tight loop: it stays where it is for this run.
+    m_stuck.insert(item.filename().string());
+    m_storageFault = "outbox não pode ser alterada (" + item.filename().string() + "): " + failure;
+    return Step::stuck(item, failure, growBackoff());
 }
 
 AlertQueue::Step AlertQueue::discard(const fs::path& item, std::string reason)
@@ -147,24 +163,27 @@ AlertQueue::Step AlertQueue::discard(const fs::path& item, std::string reason)
     std::error_code moveError;
     fs::rename(item, destination, moveError);
     // A bad item must never block the queue: when it cannot be moved aside it is deleted.
-    if (moveError)
-        fs::remove_all(item, ignored);
+    if (moveError) {
+        std::error_code removeError;
+        fs::remove_all(item, removeError);
+        if (removeError)
+            return stuck(item, removeError.message());
+    }
+    m_storageFault.reset();
     return Step::discarded(item, std::move(reason));
 }
 
 int AlertQueue::flush(double deadline)
 {
-    int sent = 0;
+    const int before = m_sends;
     while (m_clock->now() < deadline) {
         const Step result = step();
-        if (result.kind == Step::Kind::sent)
-            ++sent;
-        else if (result.kind != Step::Kind::discarded)
+        if (result.kind != Step::Kind::sent && result.kind != Step::Kind::discarded)
             break;
     }
-    return sent;
+    return m_sends - before;
 }
 
-int AlertQueue::pendingCount() const { return static_cast<int>(m_outbox->pending().size()); }
+int AlertQueue::pendingCount() const { return static_cast<int>(m_outbox->count()); }
 
 } // namespace vardel

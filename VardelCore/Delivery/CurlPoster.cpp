@@ -17,6 +17,17 @@ namespace {
         return size * count;
     }
 
+    struct Cancel {
+        const std::atomic<std::uint64_t>* cancels;
+        std::uint64_t seen;
+    };
+
+    int abortWhenCancelled(void* data, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+    {
+        const auto* cancel = static_cast<const Cancel*>(data);
+        return cancel->cancels->load() != cancel->seen ? 1 : 0;
+    }
+
     struct EasyDeleter {
         void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
     };
@@ -79,6 +90,10 @@ HTTPPosting::Response CurlPoster::post(const Request& request)
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, message);
+    Cancel cancel { &m_cancels, m_cancels.load() };
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, abortWhenCancelled);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &cancel);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
 
     const CURLcode result = curl_easy_perform(curl);
     if (result != CURLE_OK) {

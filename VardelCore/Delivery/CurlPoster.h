@@ -2,6 +2,9 @@
 
 #include "HTTPPosting.h"
 
+#include <atomic>
+#include <cstdint>
+
 namespace vardel {
 
 // HTTPPosting over libcurl: one easy handle per request, so concurrent posts from different threads
@@ -12,6 +15,11 @@ class CurlPoster final : public HTTPPosting {
 public:
     CurlPoster();
     Response post(const Request& request) override;
+    // Aborts the transfers in flight through libcurl's progress callback (checked about once a second).
+    void cancelAll() override { ++m_cancels; }
+
+private:
+    std::atomic<std::uint64_t> m_cancels { 0 };
 };
 
 } // namespace vardel

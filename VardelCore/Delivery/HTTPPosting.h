@@ -32,6 +32,9 @@ public:
 
     virtual ~HTTPPosting() = default;
     virtual Response post(const Request& request) = 0;
+    // Makes every post now in flight end soon (within about a second) with a transport failure; later
+    // posts are not affected. Any thread. Implementations that cannot cancel do nothing.
+    virtual void cancelAll() { }
 };
 
 } // namespace vardel

@@ -54,6 +54,14 @@ namespace {
         return bytes;
     }
 
+    bool containsNoCase(const std::string& text, std::string_view word)
+    {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        return std::search(text.begin(), text.end(), word.begin(), word.end(),
+                   [&](char a, char b) { return lower(a) == lower(b); })
+            != text.end();
+    }
+
     bool isLoopbackHost(const std::string& host)
     {
         if (host == "localhost" || host == "[::1]")
@@ -195,16 +203,7 @@ HTTPPosting::Response TelegramClient::call(const std::string& method,
     try {
         check(response.status, response.body);
     } catch (const SendError& error) {
-        const std::string message = LogScrubber::scrub(error.message(), token);
-        switch (error.kind()) {
-        case SendError::Case::permanent:
-            throw SendError::permanent(message);
-        case SendError::Case::retryAfter:
-            throw SendError::retryAfter(error.seconds(), message);
-        case SendError::Case::transient:
-            throw SendError::transient(message);
-        }
-        throw;
+        throw error.withMessage(LogScrubber::scrub(error.message(), token));
     }
     return response;
 }
@@ -262,6 +261,10 @@ void TelegramClient::check(int status, const std::string& body)
         }
         throw SendError::retryAfter(seconds, message);
     }
+    // The chat is gone for this bot (never started, deleted, or the user blocked the bot): no item to it
+    // can succeed until the user pairs again, but the alerts are kept for that moment.
+    if (code == 403 || (code == 400 && containsNoCase(description, "chat not found")))
+        throw SendError::chatUnreachable(message);
     if (code == 400 || code == 413)
         throw SendError::permanent(message);
     throw SendError::transient(message);

@@ -86,7 +86,8 @@ namespace {
         { K::ntModePerson, "Alerts only when a person is seen in the area." },
         { K::ntModeMotion, "Alerts for any movement in the area." },
         { K::ntNoCameraPermission,
-            "No camera access. Let %@ use the camera: add your user to the “video” group and sign in again." },
+            "No camera access. Let %@ use the camera: add your user to the “video” group with "
+            "“sudo usermod -aG video $USER”, then sign out and in again." },
         { K::ntNotStarted, "Couldn't start: %@" },
         { K::blockNoTelegram, "Telegram isn't set up yet." },
         { K::setTitle, "Settings" },
@@ -199,8 +200,10 @@ namespace {
         { K::obCamAsk,
             "The app needs the camera to watch. The picture stays on this computer, except in your alerts." },
         { K::obCamShowPreview, "Show preview" },
-        { K::obCamDenied, "Camera access is off. Turn it on in the system settings, then come back." },
-        { K::obOpenSettings, "Open system settings" },
+        { K::obCamDenied,
+            "This user may not use the camera. Add it to the “video” group with “sudo usermod -aG video $USER”, "
+            "sign out and in again, then come back." },
+        { K::obOpenSettings, "How to allow the camera" },
         { K::obPreviewPill, "Preview · nothing is recorded" },
         { K::obChkInView, "What you want to watch is in view" },
         { K::obChkClear, "The lens is clean and uncovered" },

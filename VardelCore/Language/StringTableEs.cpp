@@ -86,7 +86,8 @@ namespace {
         { K::ntModePerson, "Alertas solo cuando se vea a una persona en el área." },
         { K::ntModeMotion, "Alertas por cualquier movimiento en el área." },
         { K::ntNoCameraPermission,
-            "Sin acceso a la cámara. Permite que %@ use la cámara: agrega tu usuario al grupo “video” y vuelve a iniciar sesión." },
+            "Sin acceso a la cámara. Permite que %@ use la cámara: agrega tu usuario al grupo “video” con "
+            "“sudo usermod -aG video $USER” y luego cierra la sesión y vuelve a iniciarla." },
         { K::ntNotStarted, "No se inició: %@" },
         { K::blockNoTelegram, "Telegram aún no está configurado." },
         { K::setTitle, "Ajustes" },
@@ -205,8 +206,9 @@ namespace {
             "alertas." },
         { K::obCamShowPreview, "Mostrar vista previa" },
         { K::obCamDenied,
-            "El acceso a la cámara está desactivado. Actívalo en los ajustes del sistema y vuelve aquí." },
-        { K::obOpenSettings, "Abrir ajustes del sistema" },
+            "Este usuario no puede usar la cámara. Agrégalo al grupo “video” con “sudo usermod -aG video $USER”, "
+            "cierra la sesión, vuelve a iniciarla y regresa aquí." },
+        { K::obOpenSettings, "Cómo permitir la cámara" },
         { K::obPreviewPill, "Vista previa · no se graba nada" },
         { K::obChkInView, "Lo que quieres vigilar aparece en la imagen" },
         { K::obChkClear, "La lente está limpia y destapada" },

@@ -86,7 +86,8 @@ namespace {
         { K::ntModePerson, "Alertas só quando uma pessoa for vista na área." },
         { K::ntModeMotion, "Alertas para qualquer movimento na área." },
         { K::ntNoCameraPermission,
-            "Sem acesso à câmera. Deixe o %@ usar a câmera: adicione seu usuário ao grupo “video” e entre de novo." },
+            "Sem acesso à câmera. Deixe o %@ usar a câmera: adicione seu usuário ao grupo “video” com "
+            "“sudo usermod -aG video $USER” e depois saia e entre de novo." },
         { K::ntNotStarted, "Não iniciou: %@" },
         { K::blockNoTelegram, "o Telegram ainda não foi configurado." },
         { K::setTitle, "Ajustes" },
@@ -203,8 +204,10 @@ namespace {
         { K::obCamAsk,
             "O app precisa da câmera para vigiar. A imagem fica neste computador, exceto nos seus alertas." },
         { K::obCamShowPreview, "Mostrar prévia" },
-        { K::obCamDenied, "O acesso à câmera está desligado. Ative nos ajustes do sistema e volte aqui." },
-        { K::obOpenSettings, "Abrir ajustes do sistema" },
+        { K::obCamDenied,
+            "Este usuário não pode usar a câmera. Adicione-o ao grupo “video” com “sudo usermod -aG video $USER”, "
+            "saia e entre de novo e volte aqui." },
+        { K::obOpenSettings, "Como liberar a câmera" },
         { K::obPreviewPill, "Prévia · nada é gravado" },
         { K::obChkInView, "O que você quer vigiar aparece na imagem" },
         { K::obChkClear, "A lente está limpa e destapada" },

@@ -1,5 +1,6 @@
 #include "SerialQueue.h"
 
+#include <algorithm>
 #include <exception>
 #include <future>
 #include <pthread.h>
@@ -27,8 +28,16 @@ void SerialQueue::async(std::function<void()> task)
 
 void SerialQueue::asyncAfter(double seconds, std::function<void()> task)
 {
-    auto delay = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds < 0 ? 0 : seconds));
-    enqueue(Clock::now() + delay, std::move(task));
+    const auto now = Clock::now();
+    // A delay beyond what the clock can hold means "not in this run": it saturates instead of wrapping
+    // around into the past. A negative or NaN delay means "now".
+    const double room = std::chrono::duration<double>(Clock::time_point::max() - now).count();
+    Clock::time_point due = now;
+    if (seconds >= room / 2) // half: clear of rounding at the edge; still centuries
+        due = Clock::time_point::max();
+    else if (seconds > 0)
+        due = now + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    enqueue(due, std::move(task));
 }
 
 bool SerialQueue::enqueue(Clock::time_point due, std::function<void()> task)
@@ -74,7 +83,8 @@ void SerialQueue::run()
         if (first->first.due > now) {
             if (m_stopping)
                 return; // only delayed work is left: drop it
-            m_wake.wait_until(lock, first->first.due);
+            // Bounded, so a far-away due time never reaches the condition variable's arithmetic.
+            m_wake.wait_until(lock, std::min(first->first.due, now + std::chrono::hours(24)));
             continue;
         }
         auto task = std::move(first->second);

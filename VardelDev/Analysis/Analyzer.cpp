@@ -23,6 +23,11 @@ Analyzer::Analyzer(MainExecutor& main, std::unique_ptr<PersonDetecting> vision)
     , m_vision(std::move(vision))
     , m_pipeline(ROI::full(), EventPolicy(), 25)
 {
+    // Models load on the queue that uses them, before the first candidate needs them.
+    m_queue.async([this] {
+        if (m_vision)
+            m_vision->prepare();
+    });
 }
 
 Analyzer::~Analyzer()
@@ -62,11 +67,18 @@ bool Analyzer::submit(std::span<const std::uint8_t> luma, const Frame& frame, do
             std::lock_guard lock(m_busyLock);
             m_busy = false;
         }
-        // Posted once the flag is clear, so that whoever reacts to an output can submit the next frame.
-        if (output) {
-            m_main.post([handlers = std::weak_ptr(m_handlers), output = std::move(*output)] {
-                if (auto alive = handlers.lock(); alive && alive->onOutput)
-                    alive->onOutput(output);
+        if (!output)
+            return;
+        // Posted once the flag is clear, so that whoever reacts to an output can submit the next frame,
+        // and before the photo is scheduled, so that the model knows the event before its photo.
+        m_main.post([handlers = std::weak_ptr(m_handlers), output = *output] {
+            if (auto alive = handlers.lock(); alive && alive->onOutput)
+                alive->onOutput(output);
+        });
+        if (output->kind) {
+            m_photoQueue.async([this, frame, now, drawn = PersonBox::forDrawing(output->people)] {
+                if (!m_closing)
+                    renderPhoto(frame, now, drawn);
             });
         }
     });
@@ -109,9 +121,18 @@ PersonDetecting::Focus Analyzer::focus(const ROI& currentROI, std::span<const st
     constexpr double kGrow = 0.25;
     const PersonDetecting::Focus whole;
 
-    PersonDetecting::Focus area { currentROI.x, currentROI.y, currentROI.w, currentROI.h };
-    if (!currentROI.isFull())
+    // A quarter of the size added on each side, inside the frame: people standing on the edge of what
+    // is watched are seen whole.
+    const auto grown = [&](double x0, double y0, double x1, double y1) {
+        const double growX = (x1 - x0) * kGrow;
+        const double growY = (y1 - y0) * kGrow;
+        const double left = std::max(0.0, x0 - growX), top = std::max(0.0, y0 - growY);
+        const PersonDetecting::Focus area { left, top, std::min(1.0, x1 + growX) - left,
+            std::min(1.0, y1 + growY) - top };
         return area.w * area.h > kMaxShare ? whole : area;
+    };
+    if (!currentROI.isFull())
+        return grown(currentROI.x, currentROI.y, currentROI.x + currentROI.w, currentROI.y + currentROI.h);
 
     const int width = MotionDetector::width;
     const int height = MotionDetector::height;
@@ -132,18 +153,8 @@ PersonDetecting::Focus Analyzer::focus(const ROI& currentROI, std::span<const st
     if (right < 0)
         return whole;
 
-    const double x0 = static_cast<double>(left) / width;
-    const double x1 = static_cast<double>(right + 1) / width;
-    const double y0 = static_cast<double>(top) / height;
-    const double y1 = static_cast<double>(bottom + 1) / height;
-    const double growX = (x1 - x0) * kGrow;
-    const double growY = (y1 - y0) * kGrow;
-    const double gx0 = std::max(0.0, x0 - growX);
-    const double gy0 = std::max(0.0, y0 - growY);
-    const double gx1 = std::min(1.0, x1 + growX);
-    const double gy1 = std::min(1.0, y1 + growY);
-    area = { gx0, gy0, gx1 - gx0, gy1 - gy0 };
-    return area.w * area.h > kMaxShare ? whole : area;
+    return grown(static_cast<double>(left) / width, static_cast<double>(top) / height,
+        static_cast<double>(right + 1) / width, static_cast<double>(bottom + 1) / height);
 }
 
 Analyzer::Output Analyzer::process(const std::vector<std::uint8_t>& luma, const Frame& frame, double now)
@@ -170,13 +181,6 @@ Analyzer::Output Analyzer::process(const std::vector<std::uint8_t>& luma, const 
     output.discarded = m_pipeline.discardedCandidates();
     output.people = result.people;
     output.looksCovered = CoverCheck::looksCovered(CoverCheck::stats(luma, MotionDetector::width));
-
-    if (result.kind) {
-        m_photoQueue.async([this, frame, now, drawn = PersonBox::forDrawing(result.people)] {
-            if (!m_closing)
-                renderPhoto(frame, now, drawn);
-        });
-    }
     return output;
 }
 

@@ -77,8 +77,9 @@ public:
     void cameraDidStart();
 
     // Where the detector should look, in normalized frame coordinates: the watched area when it is not
-    // the whole image, else the changed pixels between two thumbnails grown by a quarter on each side;
-    // the whole frame when neither narrows the search or the result covers more than half the frame.
+    // the whole image, else the changed pixels between two thumbnails; either grown by a quarter on each
+    // side inside the frame; the whole frame when neither narrows the search or the result covers more
+    // than half the frame. (The person gate still decides which boxes are in the area.)
     static PersonDetecting::Focus focus(const ROI& currentROI, std::span<const std::uint8_t> luma,
         std::span<const std::uint8_t> previous, int pixelThreshold);
 
@@ -88,7 +89,8 @@ private:
         PhotoHandler onPhoto;
     };
 
-    // Runs the pipeline on one frame, schedules its photo when it raised an event, returns its output.
+    // Runs the pipeline on one frame and returns its output (the caller posts it, then schedules the
+    // photo of an event).
     Output process(const std::vector<std::uint8_t>& luma, const Frame& frame, double now);
     void renderPhoto(const Frame& frame, double now, const std::vector<PersonBox>& people);
 

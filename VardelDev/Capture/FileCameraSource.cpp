@@ -13,6 +13,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
 
@@ -29,6 +30,33 @@ namespace {
         default:
             return frame.color_range == AVCOL_RANGE_JPEG;
         }
+    }
+
+    // A converter to 4:2:0 with full-range luma and chroma. The ranges are set before the context is
+    // initialised: set afterwards, a 4:2:0 source of the same size keeps libswscale's plain copy, which
+    // ignores them and passes limited-range luma (16-235) through as it is.
+    SwsContext* rangeConverter(const AVFrame& frame, bool fullRange)
+    {
+        SwsContext* context = sws_alloc_context();
+        if (!context)
+            return nullptr;
+        const std::pair<const char*, std::int64_t> options[] = { { "srcw", frame.width },
+            { "srch", frame.height }, { "src_format", frame.format }, { "dstw", frame.width },
+            { "dsth", frame.height }, { "dst_format", AV_PIX_FMT_YUV420P }, { "sws_flags", SWS_BILINEAR },
+            { "src_range", fullRange ? 1 : 0 }, { "dst_range", 1 } };
+        for (const auto& [name, value] : options) {
+            if (av_opt_set_int(context, name, value, 0) < 0) {
+                sws_freeContext(context);
+                return nullptr;
+            }
+        }
+        if (sws_init_context(context, nullptr, nullptr) < 0) {
+            sws_freeContext(context);
+            return nullptr;
+        }
+        const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
+        sws_setColorspaceDetails(context, coefficients, fullRange, coefficients, 1, 0, 1 << 16, 1 << 16);
+        return context;
     }
 
     double steadyNow()
@@ -191,12 +219,9 @@ struct FileCameraSource::Playback {
         int key[4] = { frame->width, frame->height, frame->format, fullRange };
         if (!scaler || !std::equal(key, key + 4, scalerKey)) {
             sws_freeContext(scaler);
-            scaler = sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), frame->width,
-                frame->height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
+            scaler = rangeConverter(*frame, fullRange);
             if (!scaler)
                 return nullptr;
-            const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
-            sws_setColorspaceDetails(scaler, coefficients, fullRange, coefficients, 1, 0, 1 << 16, 1 << 16);
             std::copy(key, key + 4, scalerKey);
         }
         auto buffer = pool.acquire(frame->width, frame->height, PixelFormat::i420);

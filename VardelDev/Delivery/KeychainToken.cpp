@@ -10,8 +10,9 @@ KeychainToken::Missing::Missing()
 {
 }
 
-KeychainToken::KeychainToken(std::shared_ptr<SecretStore> store)
+KeychainToken::KeychainToken(std::shared_ptr<SecretStore> store, std::shared_ptr<const Clock> clock)
     : m_store(std::move(store))
+    , m_clock(clock ? std::move(clock) : std::make_shared<SystemClock>())
 {
 }
 
@@ -21,9 +22,16 @@ std::string KeychainToken::get()
     std::lock_guard lock(m_mutex);
     if (m_cached && !m_cached->empty())
         return *m_cached;
-    auto stored = m_store->read();
-    if (!stored || stored->empty())
+    const double now = m_clock->now();
+    // A clock set back counts as time passed.
+    if (m_missingSince && now >= *m_missingSince && now - *m_missingSince < kRetryAfterMissing)
         throw Missing();
+    auto stored = m_store->read();
+    if (!stored || stored->empty()) {
+        m_missingSince = now;
+        throw Missing();
+    }
+    m_missingSince.reset();
     m_cached = stored;
     Log::setSecret(*stored);
     return *stored;
@@ -36,6 +44,7 @@ void KeychainToken::save(const std::string& token)
     {
         std::lock_guard lock(m_mutex);
         m_cached = token;
+        m_missingSince.reset();
     }
     Log::setSecret(token);
 }

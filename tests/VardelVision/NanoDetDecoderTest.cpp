@@ -43,7 +43,7 @@ TEST(NanoDetDecoder, SidesAreExpectedBinsTimesStrideFromTheCellCentre)
 {
     RawOutputs raw;
     raw.set(1, 4, 6, 0, 0.9f, { 2, 3, 1, 5 }); // centre (104, 72)
-    const auto people = NanoDetDecoder().decode(raw.outputs());
+    const auto people = NanoDetDecoder(0.45).decode(raw.outputs());
     ASSERT_EQ(people.size(), 1u);
     EXPECT_NEAR(people[0].score, 0.9f, 1e-6);
     EXPECT_NEAR(people[0].box.x, 104 - 32, 1e-3);
@@ -61,7 +61,7 @@ TEST(NanoDetDecoder, KeepsOnlyConfidentPeopleAndSuppressesDuplicates)
     raw.set(1, 10, 10, 0, 0.8f, { 2, 4, 2, 4 }); // centre (168, 168): 64 x 128, nearly the same box
     raw.set(0, 2, 2, 0, 0.5f, { 1, 1, 1, 1 }); // centre (20, 20), alone
 
-    const auto people = NanoDetDecoder().decode(raw.outputs());
+    const auto people = NanoDetDecoder(0.45).decode(raw.outputs());
     ASSERT_EQ(people.size(), 2u);
     EXPECT_NEAR(people[0].score, 0.8f, 1e-6);
     EXPECT_NEAR(people[0].box.x, 136, 1e-3);
@@ -73,11 +73,11 @@ TEST(NanoDetDecoder, FlatDistributionsGiveTheMiddleBinAndMissingOutputsThrow)
 {
     RawOutputs raw;
     raw.classes[2].at<float>(0, 0) = 0.6f; // cell (0, 0) of stride 32, sides left flat
-    const auto people = NanoDetDecoder().decode(raw.outputs());
+    const auto people = NanoDetDecoder(0.45).decode(raw.outputs());
     ASSERT_EQ(people.size(), 1u);
     EXPECT_NEAR(people[0].box.width, 2 * 3.5 * 32, 1e-3);
 
     auto outputs = raw.outputs();
     outputs.erase(outputs.begin());
-    EXPECT_THROW(NanoDetDecoder().decode(outputs), cv::Exception);
+    EXPECT_THROW(NanoDetDecoder(0.45).decode(outputs), cv::Exception);
 }

@@ -1,13 +1,15 @@
 #include "VisionFixtures.h"
 
-#include "VisionPersonDetector.h"
-
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <unistd.h>
 
 namespace vardel::test {
@@ -15,16 +17,57 @@ namespace vardel::test {
 namespace {
 
     const std::filesystem::path kExamples = "/usr/share/doc/opencv-doc/examples/data";
+    const cv::Size kSource(768, 576);
+    // The 16:9 band of the street frames that whole-frame samples show, and its size on screen.
+    const cv::Rect kBand(0, 72, 768, 432);
+    const cv::Size kWhole(1280, 720);
 
-    std::filesystem::path scratchFolder()
+    using Focus = PersonDetecting::Focus;
+
+    Focus normalized(const cv::Rect2d& r, const cv::Rect2d& within)
     {
-        static const std::filesystem::path folder = [] {
-            auto path
-                = std::filesystem::temp_directory_path() / ("vardel-vision-" + std::to_string(getpid()));
-            std::filesystem::create_directories(path);
-            return path;
-        }();
-        return folder;
+        return { (r.x - within.x) / within.width, (r.y - within.y) / within.height, r.width / within.width,
+            r.height / within.height };
+    }
+
+    bool centreInside(double cx, double cy, const Focus& p)
+    {
+        return cx >= p.x && cx <= p.x + p.w && cy >= p.y && cy <= p.y + p.h;
+    }
+
+    Focus grown(const Focus& f)
+    {
+        const double x0 = std::max(0.0, f.x - f.w / 4), y0 = std::max(0.0, f.y - f.h / 4);
+        const double x1 = std::min(1.0, f.x + f.w * 1.25), y1 = std::min(1.0, f.y + f.h * 1.25);
+        return { x0, y0, x1 - x0, y1 - y0 };
+    }
+
+    std::map<int, std::vector<cv::Rect2d>> readLabels()
+    {
+        std::map<int, std::vector<cv::Rect2d>> labels;
+        std::ifstream in(std::filesystem::path(VARDEL_TEST_DATA) / "people.csv");
+        std::string line;
+        while (std::getline(in, line)) {
+            if (line.empty() || line[0] == '#')
+                continue;
+            std::replace(line.begin(), line.end(), ',', ' ');
+            std::istringstream fields(line);
+            int frame = 0;
+            cv::Rect2d box;
+            if (fields >> frame >> box.x >> box.y >> box.width >> box.height)
+                labels[frame].push_back(box);
+        }
+        return labels;
+    }
+
+    // Example pictures without anybody in them.
+    std::vector<std::pair<std::string, cv::Mat>> personFree()
+    {
+        std::vector<std::pair<std::string, cv::Mat>> pictures { { "median", vtestMedian() } };
+        for (const char* name : { "building.jpg", "fruits.jpg", "home.jpg", "aero3.jpg" })
+            if (const auto path = exampleFile(name); !path.empty())
+                pictures.emplace_back(name, cv::imread(path.string()));
+        return pictures;
     }
 
 } // namespace
@@ -32,72 +75,51 @@ namespace {
 std::filesystem::path exampleFile(const std::string& name)
 {
     const auto plain = kExamples / name;
-    if (std::filesystem::exists(plain))
-        return plain;
-    const auto packed = kExamples / (name + ".gz");
-    if (!std::filesystem::exists(packed))
-        return {};
-    const auto unpacked = scratchFolder() / name;
-    if (!std::filesystem::exists(unpacked)) {
-        const std::string command = "gzip -dc '" + packed.string() + "' > '" + unpacked.string() + "'";
-        if (std::system(command.c_str()) != 0)
-            return {};
-    }
-    return unpacked;
-}
-
-std::filesystem::path installedFaceModel()
-{
-    return std::filesystem::path(VisionPersonDetector::kInstalledModels)
-        / VisionPersonDetector::kFaceModelName;
-}
-
-std::filesystem::path sharedPersonModel()
-{
-    const std::filesystem::path path
-        = std::filesystem::path(VARDEL_SHARED_MODELS) / "nanodet-m-320-coco.onnx";
-    return std::filesystem::exists(path) ? path : std::filesystem::path();
+    return std::filesystem::exists(plain) ? plain : std::filesystem::path();
 }
 
 Frame frameFromBgr(const cv::Mat& bgr, PixelFormat format)
 {
-    const cv::Mat even = bgr(cv::Rect(0, 0, bgr.cols & ~1, bgr.rows & ~1));
-    cv::Mat yuv;
-    cv::cvtColor(even, yuv, cv::COLOR_BGR2YUV_I420);
-    const int w = even.cols;
-    const int h = even.rows;
+    const int w = bgr.cols & ~1, h = bgr.rows & ~1;
+    cv::Mat ycrcb;
+    cv::cvtColor(bgr(cv::Rect(0, 0, w, h)), ycrcb, cv::COLOR_BGR2YCrCb);
+    std::vector<cv::Mat> planes;
+    cv::split(ycrcb, planes);
+    cv::Mat cr, cb;
+    cv::resize(planes[1], cr, cv::Size(w / 2, h / 2), 0, 0, cv::INTER_AREA);
+    cv::resize(planes[2], cb, cv::Size(w / 2, h / 2), 0, 0, cv::INTER_AREA);
     auto buffer = std::make_shared<FrameBuffer>(w, h, format);
-    const std::uint8_t* y = yuv.data;
-    const std::uint8_t* u = y + w * h;
-    const std::uint8_t* v = u + w * h / 4;
     for (int row = 0; row < h; ++row)
-        std::memcpy(buffer->data(0) + row * buffer->stride(0), y + row * w, w);
+        std::memcpy(buffer->data(0) + row * buffer->stride(0), planes[0].ptr(row), w);
     for (int row = 0; row < h / 2; ++row) {
-        if (format == PixelFormat::i420) {
-            std::memcpy(buffer->data(1) + row * buffer->stride(1), u + row * w / 2, w / 2);
-            std::memcpy(buffer->data(2) + row * buffer->stride(2), v + row * w / 2, w / 2);
-        } else {
-            std::uint8_t* uv = buffer->data(1) + row * buffer->stride(1);
-            for (int col = 0; col < w / 2; ++col) {
-                uv[2 * col] = u[row * w / 2 + col];
-                uv[2 * col + 1] = v[row * w / 2 + col];
+        for (int col = 0; col < w / 2; ++col) {
+            const std::uint8_t u = cb.at<std::uint8_t>(row, col), v = cr.at<std::uint8_t>(row, col);
+            if (format == PixelFormat::i420) {
+                buffer->data(1)[row * buffer->stride(1) + col] = u;
+                buffer->data(2)[row * buffer->stride(2) + col] = v;
+            } else {
+                buffer->data(1)[row * buffer->stride(1) + 2 * col] = u;
+                buffer->data(1)[row * buffer->stride(1) + 2 * col + 1] = v;
             }
         }
     }
     return Frame(buffer, 0);
 }
 
-cv::Mat vtestFrame(int index)
+std::vector<cv::Mat> vtestFrames(const std::vector<int>& indices)
 {
+    std::vector<cv::Mat> frames(indices.size());
     const auto path = exampleFile("vtest.avi");
     if (path.empty())
         return {};
     cv::VideoCapture video(path.string());
     cv::Mat frame;
-    for (int i = 0; i <= index; ++i)
-        if (!video.read(frame))
-            return {};
-    return frame;
+    const int last = indices.empty() ? -1 : *std::max_element(indices.begin(), indices.end());
+    for (int i = 0; i <= last && video.read(frame); ++i)
+        for (std::size_t k = 0; k < indices.size(); ++k)
+            if (indices[k] == i)
+                frames[k] = frame.clone();
+    return frames;
 }
 
 cv::Mat vtestMedian(int count, int step)
@@ -115,14 +137,92 @@ cv::Mat vtestMedian(int count, int step)
         return {};
     cv::Mat median(frames[0].size(), CV_8UC3);
     std::vector<std::uint8_t> values(frames.size());
-    const std::size_t bytes = median.total() * 3;
-    for (std::size_t i = 0; i < bytes; ++i) {
+    for (std::size_t i = 0; i < median.total() * 3; ++i) {
         for (std::size_t f = 0; f < frames.size(); ++f)
             values[f] = frames[f].data[i];
         std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
         median.data[i] = values[values.size() / 2];
     }
     return median;
+}
+
+std::vector<Sample> labelledSamples(View view)
+{
+    const auto labels = readLabels();
+    std::vector<int> indices;
+    for (const auto& [index, people] : labels)
+        indices.push_back(index);
+    const auto frames = vtestFrames(indices);
+    if (frames.empty() || labels.empty())
+        return {};
+    const cv::Rect2d whole(0, 0, kSource.width, kSource.height);
+    std::vector<Sample> samples;
+    std::vector<Focus> foci; // where people were looked for, for the person-free pictures
+    for (std::size_t k = 0; k < indices.size(); ++k) {
+        const auto& people = labels.at(indices[k]);
+        const std::string name = "frame " + std::to_string(indices[k]);
+        if (view == View::focusCrops) {
+            const Frame frame = frameFromBgr(frames[k]);
+            std::vector<Focus> all;
+            for (const auto& box : people)
+                all.push_back(normalized(box, whole));
+            for (const auto& person : all) {
+                samples.push_back({ name, frame, grown(person), all, { person } });
+                foci.push_back(grown(person));
+            }
+        } else {
+            cv::Mat band;
+            cv::resize(frames[k](kBand), band, kWhole, 0, 0, cv::INTER_LINEAR);
+            std::vector<Focus> inside;
+            for (const auto& box : people)
+                if (const double cy = box.y + box.height / 2; cy >= kBand.y && cy <= kBand.y + kBand.height)
+                    inside.push_back(normalized(box, kBand));
+            if (view == View::wholeFrames) {
+                samples.push_back({ name, frameFromBgr(band), {}, inside, inside });
+                continue;
+            }
+            std::vector<Focus> wanted;
+            std::copy_if(inside.begin(), inside.end(), std::back_inserter(wanted),
+                [](const Focus& p) { return centreInside(p.x + p.w / 2, p.y + p.h / 2, kPavement); });
+            samples.push_back({ name, frameFromBgr(band), grown(kPavement), inside, wanted });
+        }
+    }
+    if (foci.empty())
+        foci.push_back(view == View::watchedArea ? grown(kPavement) : Focus {});
+    for (const auto& [name, picture] : personFree()) {
+        cv::Mat scaled;
+        cv::resize(picture, scaled, view == View::focusCrops ? kSource : kWhole, 0, 0, cv::INTER_LINEAR);
+        const Frame frame = frameFromBgr(scaled);
+        if (view != View::focusCrops) {
+            samples.push_back({ name, frame, foci[0], {}, {} });
+            continue;
+        }
+        // The street's median at every other focus; the other pictures at a few.
+        for (std::size_t i = 0; i < foci.size(); i += name == "median" ? 2 : 12)
+            samples.push_back({ name, frame, foci[i], {} });
+    }
+    return samples;
+}
+
+void score(const Sample& sample, const std::vector<PersonBox>& boxes, double minConfidence, Score& total)
+{
+    const auto inside = [](const PersonBox& b, const Focus& p) { return centreInside(b.centerX(), b.centerY(), p); };
+    for (const Focus& person : sample.wanted) {
+        ++total.people;
+        const bool found = std::any_of(boxes.begin(), boxes.end(), [&](const PersonBox& b) {
+            return b.confidence >= minConfidence && inside(b, person) && b.w <= 2 * person.w;
+        });
+        total.found += found;
+        if (!found)
+            total.misses += sample.name + " missed a person; ";
+    }
+    for (const PersonBox& b : boxes) {
+        if (b.confidence >= minConfidence
+            && std::none_of(sample.people.begin(), sample.people.end(), [&](const Focus& p) { return inside(b, p); })) {
+            ++total.misplaced;
+            total.misses += sample.name + " misplaced box; ";
+        }
+    }
 }
 
 } // namespace vardel::test

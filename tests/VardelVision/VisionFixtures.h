@@ -1,32 +1,60 @@
 #pragma once
 
 #include "Frame.h"
+#include "PersonDetecting.h"
 
 #include <opencv2/core.hpp>
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace vardel::test {
 
-// Real pictures for the detector tests: files from Debian's opencv-doc examples (decompressed into a
-// temporary folder when shipped gzipped) turned into 4:2:0 frames like the camera delivers.
+// Real pictures for the detector's tests and benchmark: files from Debian's opencv-doc examples turned
+// into frames like the camera delivers (4:2:0, full range), and the hand-checked people of
+// tests/data/people.csv on vtest.avi.
 
-// Full path of an example file, or empty when the package is not installed.
+// Full path of an example file (decompressed when shipped gzipped), or empty when not installed.
 std::filesystem::path exampleFile(const std::string& name);
-
-// The BlazeFace model installed by scripts/install-models (may be missing on a developer machine).
-std::filesystem::path installedFaceModel();
-
-// The optional NanoDet person model shared with the tests, or empty when absent.
-std::filesystem::path sharedPersonModel();
 
 Frame frameFromBgr(const cv::Mat& bgr, PixelFormat format = PixelFormat::i420);
 
-// Frame `index` of vtest.avi (BGR), empty when unavailable.
-cv::Mat vtestFrame(int index);
+// Frames of vtest.avi (BGR) by index, read in one pass; empty when the file is missing.
+std::vector<cv::Mat> vtestFrames(const std::vector<int>& indices);
 
 // Per-pixel median of `count` frames of vtest.avi taken `step` frames apart: the street without walkers.
-cv::Mat vtestMedian(int count, int step);
+cv::Mat vtestMedian(int count = 41, int step = 20);
+
+// One call of the detector and the people it should find there (normalized whole-frame boxes).
+struct Sample {
+    std::string name;
+    Frame frame;
+    PersonDetecting::Focus focus;
+    std::vector<PersonDetecting::Focus> people; // everybody in the frame
+    std::vector<PersonDetecting::Focus> wanted; // those who must be found
+};
+
+// How the detector is asked: a focus around each labelled person (grown by a quarter on each side, as
+// the analyzer does), whole 1280 x 720 frames (the middle 16:9 band of the street, scaled up), or those
+// frames at a watched area over the middle of the pavement (grown the same way), where only the people
+// whose centre is in the area must be found.
+enum class View { focusCrops, wholeFrames, watchedArea };
+inline constexpr PersonDetecting::Focus kPavement { 0.2, 0.3, 0.5, 0.3 };
+
+// The labelled pictures seen one way, followed by the same calls on person-free pictures (the street's
+// median, and a few example pictures without people, whole or at the same foci).
+std::vector<Sample> labelledSamples(View view);
+
+struct Score {
+    int people = 0;
+    int found = 0;
+    int misplaced = 0; // boxes whose centre lies on nobody
+    std::string misses; // the samples with a missed person or a misplaced box, for messages
+};
+
+// A wanted person is found when some box (at `minConfidence` or more) has its centre inside the
+// person's box and is at most twice as wide; a box whose centre lies in nobody's box is misplaced.
+void score(const Sample& sample, const std::vector<PersonBox>& boxes, double minConfidence, Score& total);
 
 } // namespace vardel::test

@@ -112,6 +112,9 @@ FakeBotApi::FakeBotApi(std::string token)
         throw std::runtime_error("fake Bot API: cannot bind to 127.0.0.1");
     // The socket is already listening, so requests made before the loop starts simply queue.
     m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    // httplib's stop() does nothing until the loop runs: a server destroyed sooner would never be joined.
+    for (int waited = 0; !m_server->is_running() && waited < 5000; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 FakeBotApi::~FakeBotApi()

@@ -17,6 +17,7 @@ public:
     {
         m_script.push_back(std::make_exception_ptr(std::move(error)));
     }
+    void fail(std::exception_ptr error) { m_script.push_back(std::move(error)); }
 
     void send(const QueueJob& job) override
     {

@@ -94,7 +94,7 @@ TEST_F(TelegramClientTest, PhotoIsOneMultipartBodyWithFieldsThenTheFile)
 
 TEST_F(TelegramClientTest, VideoCarriesRoundedDurationAndSizeWhenReadable)
 {
-    const fs::path clip = folder.root() / "clip \"1\".mp4";
+    const fs::path clip = folder.root() / "clip \"1\"\r\nX-Injected: 1.mp4";
     test::OutboxFolder::write(clip, "mp4");
 
     clipInfo = TelegramClient::ClipInfo { 12.5, 1280, 720 };
@@ -109,8 +109,9 @@ TEST_F(TelegramClientTest, VideoCarriesRoundedDurationAndSizeWhenReadable)
              "name=\"height\"\r\n\r\n720\r\n", "name=\"supports_streaming\"\r\n\r\ntrue\r\n",
              "Content-Type: video/mp4\r\n" })
         EXPECT_NE(with.body.find(part), std::string::npos) << part;
-    // A quote in the file name cannot close the header's quoted string early.
-    EXPECT_NE(with.body.find("name=\"video\"; filename=\"clip %221%22.mp4\"\r\n"), std::string::npos);
+    // A quote, CR or LF in the file name can neither close the quoted name nor start a header line.
+    EXPECT_NE(with.body.find("name=\"video\"; filename=\"clip %221%22%0D%0AX-Injected: 1.mp4\"\r\n"),
+        std::string::npos);
     EXPECT_EQ(http->requests().at(1).body.find("duration"), std::string::npos);
 }
 
@@ -173,6 +174,8 @@ struct Answer {
     std::optional<SendError> expected;
 };
 
+void PrintTo(const Answer& answer, std::ostream* out) { *out << answer.name; }
+
 class TelegramCheckTest : public ::testing::TestWithParam<Answer> { };
 
 TEST_P(TelegramCheckTest, ClassifiesTheAnswer)
@@ -186,15 +189,19 @@ TEST_P(TelegramCheckTest, ClassifiesTheAnswer)
         TelegramClient::check(answer.status, answer.body);
         ADD_FAILURE() << "accepted";
     } catch (const SendError& error) {
-        EXPECT_EQ(error, *answer.expected) << error.message() << " / " << error.seconds();
+        EXPECT_EQ(error, *answer.expected) << static_cast<int>(error.kind()) << " " << error.message() << " / "
+                                           << error.seconds();
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, TelegramCheckTest,
     ::testing::Values(Answer { "Ok", 200, R"({"ok":true,"result":{}})", std::nullopt },
-        Answer { "OkFalse400", 200,
-            R"({"ok":false,"error_code":400,"description":"Bad Request: chat not found"})",
-            SendError::permanent("Telegram 400: Bad Request: chat not found") },
+        Answer { "ChatNotFound", 200,
+            R"({"ok":false,"error_code":400,"description":"Bad Request: Chat Not Found"})",
+            SendError::chatUnreachable("Telegram 400: Bad Request: Chat Not Found") },
+        Answer { "OtherBadRequest", 400,
+            R"({"ok":false,"error_code":400,"description":"Bad Request: message text is empty"})",
+            SendError::permanent("Telegram 400: Bad Request: message text is empty") },
         Answer { "TooLarge", 413, R"({"ok":false,"error_code":413,"description":"Request Entity Too Large"})",
             SendError::permanent("Telegram 413: Request Entity Too Large") },
         Answer {
@@ -206,7 +213,7 @@ INSTANTIATE_TEST_SUITE_P(Answers, TelegramCheckTest,
             SendError::transient("Telegram 401: Unauthorized") },
         Answer { "Blocked", 403,
             R"({"ok":false,"error_code":403,"description":"Forbidden: bot was blocked"})",
-            SendError::transient("Telegram 403: Forbidden: bot was blocked") },
+            SendError::chatUnreachable("Telegram 403: Forbidden: bot was blocked") },
         Answer { "WrongTypes", 500, R"({"ok":false,"error_code":"400","description":7})",
             SendError::transient("Telegram 500: HTTP 500") },
         Answer { "CodeFromBody", 400, R"({"ok":false,"error_code":429})",
@@ -227,7 +234,7 @@ INSTANTIATE_TEST_SUITE_P(Answers, TelegramCheckTest,
             SendError::transient("Telegram 500: " + std::string(8 << 20, 'd')) },
         Answer {
             "HugeGarbage", 503, std::string(8 << 20, '{'), SendError::transient("Telegram 503: HTTP 503") }),
-    [](const auto& param) { return param.param.name; });
+    [](const auto& row) { return row.param.name; });
 
 TEST(TelegramEndpointTest, AcceptsHttpsOrLoopbackHttpOnly)
 {

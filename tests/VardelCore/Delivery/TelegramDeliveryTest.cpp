@@ -96,6 +96,7 @@ TEST_F(TelegramDeliveryTest, ServiceErrorsKeepTheItemAndBackOffByTheClock)
     api.failNext(Fault::httpError(500, "Internal Server Error"));
     api.failNext(Fault::notJson(502));
     api.failNext(Fault::dropConnection());
+    api.failNext(Fault::tooManyRequests(12));
 
     EXPECT_EQ(queue.step(), Step::wait(5));
     EXPECT_EQ(queue.lastError(), "Telegram 500: Internal Server Error");
@@ -108,33 +109,32 @@ TEST_F(TelegramDeliveryTest, ServiceErrorsKeepTheItemAndBackOffByTheClock)
     EXPECT_EQ(queue.online(), false);
     EXPECT_TRUE(fs::exists(item));
 
+    EXPECT_EQ(queue.step(), Step::wait(12)) << "the service's own delay";
+    EXPECT_EQ(queue.online(), true);
+
     clock->advance(20);
     EXPECT_EQ(queue.step(), Step::sent(item));
     EXPECT_EQ(queue.lastSent(), clock->now());
     EXPECT_EQ(queue.backoff(), 5);
-    EXPECT_EQ(api.calls().size(), 4u);
+    EXPECT_EQ(api.calls().size(), 5u);
 }
 
-TEST_F(TelegramDeliveryTest, RateLimitWaitsWhatTheServiceAsks)
-{
-    const auto item = outbox->enqueue("text", "oi", std::nullopt);
-    api.failNext(Fault::tooManyRequests(12));
-
-    EXPECT_EQ(queue.step(), Step::wait(12));
-    EXPECT_EQ(queue.online(), true);
-    EXPECT_EQ(queue.backoff(), 5);
-    EXPECT_TRUE(fs::exists(item));
-}
-
-TEST_F(TelegramDeliveryTest, BadRequestMovesTheItemToFailed)
+TEST_F(TelegramDeliveryTest, BadRequestMovesTheItemToFailedButAnUnreachableChatKeepsIt)
 {
     const auto first = outbox->enqueue("text", "rejeitado", std::nullopt);
     const auto second = outbox->enqueue("text", "aceito", std::nullopt);
     api.failNext(Fault::httpError(400, "Bad Request: message text is empty"));
+    api.failNext(Fault::httpError(400, "Bad Request: chat not found"));
+    api.failNext(Fault::httpError(403, "Forbidden: bot was blocked by the user"));
 
     EXPECT_EQ(queue.step(), Step::discarded(first, "Telegram 400: Bad Request: message text is empty"));
     EXPECT_TRUE(fs::exists(folder.failed() / first.filename()));
+    EXPECT_EQ(queue.step(), Step::wait(5));
+    EXPECT_EQ(queue.step(), Step::wait(10));
+    EXPECT_TRUE(queue.chatUnreachable());
+    EXPECT_TRUE(fs::exists(second));
     EXPECT_EQ(queue.step(), Step::sent(second));
+    EXPECT_FALSE(queue.chatUnreachable());
 }
 
 TEST_F(TelegramDeliveryTest, NothingIsSentWithoutConfirmedChatOrToken)
@@ -182,38 +182,19 @@ TEST_F(TelegramDeliveryTest, PosterReturnsAnyStatusAndFailsOnlyInTransport)
 
     request.url = "http://127.0.0.1:1/bot/getMe";
     EXPECT_THROW(poster.post(request), Error);
+
+    // A held request is cancelled on demand, and the next one is not.
+    api.failNext(Fault::hold());
+    request.url = api.endpoint() + "/bot" + api.token() + "/getMe";
+    request.timeout = 60;
+    auto held = std::async(std::launch::async, [&] { return poster.post(request); });
+    ASSERT_TRUE(api.waitForHeld(1));
+    poster.cancelAll();
+    ASSERT_EQ(held.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+    EXPECT_THROW(held.get(), Error);
+    EXPECT_EQ(poster.post(request).status, 200);
     request.url = "file:///etc/passwd";
     EXPECT_THROW(poster.post(request), Error);
-}
-
-// The fake's long polling, which the chat pairing tests build on: a waiting getUpdates returns as soon as
-// an update is pushed, and an offset confirms what came before it.
-TEST_F(TelegramDeliveryTest, FakeServerLongPollsUpdatesWithOffsets)
-{
-    CurlPoster poster;
-    auto getUpdates = [&](const std::string& form) {
-        HTTPPosting::Request request;
-        request.url = api.endpoint() + "/bot" + api.token() + "/getUpdates";
-        request.headers = { { "Content-Type", "application/x-www-form-urlencoded" } };
-        request.body = form;
-        request.timeout = 10;
-        return nlohmann::json::parse(poster.post(request).body);
-    };
-
-    auto waiting = std::async(std::launch::async, [&] { return getUpdates("offset=0&timeout=5"); });
-    ASSERT_TRUE(api.waitForCalls(1));
-    const auto first = api.pushUpdate({ { "message", { { "text", "/start 123456" } } } });
-    const auto answer = waiting.get();
-    EXPECT_EQ(answer["ok"], true);
-    ASSERT_EQ(answer["result"].size(), 1u);
-    EXPECT_EQ(answer["result"][0]["update_id"], first);
-    EXPECT_EQ(answer["result"][0]["message"]["text"], "/start 123456");
-
-    const auto second = api.pushUpdate({ { "message", { { "text", "oi" } } } });
-    const auto next = getUpdates("offset=" + std::to_string(first + 1) + "&timeout=0");
-    ASSERT_EQ(next["result"].size(), 1u);
-    EXPECT_EQ(next["result"][0]["update_id"], second);
-    EXPECT_TRUE(getUpdates("offset=" + std::to_string(second + 1)).at("result").empty());
 }
 
 } // namespace

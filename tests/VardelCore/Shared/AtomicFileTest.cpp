@@ -1,82 +1,90 @@
 #include "AtomicFile.h"
 
-#include <gtest/gtest.h>
+#include "OutboxFolder.h"
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 using namespace vardel;
 namespace fs = std::filesystem;
+using test::OutboxFolder;
 
 namespace {
 
-class AtomicFileTest : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        m_folder = fs::temp_directory_path() / ("vardel-atomic-" + std::to_string(::getpid()));
-        fs::remove_all(m_folder);
-        fs::create_directories(m_folder);
-    }
-    void TearDown() override { fs::remove_all(m_folder); }
-
-    static std::string read(const fs::path& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream buffer;
-        buffer << in.rdbuf();
-        return buffer.str();
-    }
-    static unsigned permissions(const fs::path& path)
-    {
-        struct stat info { };
-        ::stat(path.c_str(), &info);
-        return info.st_mode & 07777;
-    }
-    std::vector<std::string> names() const
-    {
-        std::vector<std::string> result;
-        for (const auto& entry : fs::directory_iterator(m_folder))
-            result.push_back(entry.path().filename().string());
-        return result;
-    }
-
-    fs::path m_folder;
-};
-
-TEST_F(AtomicFileTest, ReplacesFileWithRequestedModeAndLeavesNothingElse)
+std::vector<std::string> names(const fs::path& folder)
 {
-    const fs::path path = m_folder / "config.json";
-    AtomicFile::write(path, "old");
-    fs::permissions(path, fs::perms::all);
-
-    AtomicFile::write(path, std::string("new\0bytes", 9));
-    EXPECT_EQ(read(path), std::string("new\0bytes", 9));
-    EXPECT_EQ(permissions(path), 0600u);
-    EXPECT_EQ(names(), std::vector<std::string> { "config.json" });
-
-    AtomicFile::write(path, "", 0640);
-    EXPECT_EQ(read(path), "");
-    EXPECT_EQ(permissions(path), 0640u);
+    std::vector<std::string> result;
+    for (const auto& entry : fs::directory_iterator(folder))
+        result.push_back(entry.path().filename().string());
+    std::sort(result.begin(), result.end());
+    return result;
 }
 
-TEST_F(AtomicFileTest, RecognisesAndRemovesOnlyItsOwnLeftovers)
+TEST(AtomicFile, ReplacesWithTheRequestedModeAndLeavesNothingElse)
 {
-    EXPECT_TRUE(AtomicFile::isTemporary(".config.json.a1B2c3.tmp"));
-    EXPECT_FALSE(AtomicFile::isTemporary("config.json"));
-    EXPECT_FALSE(AtomicFile::isTemporary(".tmp"));
-    EXPECT_FALSE(AtomicFile::isTemporary("notes.tmp"));
+    OutboxFolder folder;
+    const fs::path path = folder.root() / "config.json";
+    AtomicFile::write(path, "old");
+    fs::permissions(path, fs::perms::all);
+    AtomicFile::write(path, std::string("new\0bytes", 9), 0640);
 
-    AtomicFile::write(m_folder / "keep.json", "k");
-    std::ofstream(m_folder / ".keep.json.Zx81Qa.tmp") << "half";
-    std::ofstream(m_folder / "user.tmp") << "theirs";
-    EXPECT_EQ(AtomicFile::removeLeftovers(m_folder), 1);
-    auto left = names();
-    std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string> { "keep.json", "user.tmp" }));
-    EXPECT_EQ(AtomicFile::removeLeftovers(m_folder / "missing"), 0);
+    EXPECT_EQ(OutboxFolder::read(path), std::string("new\0bytes", 9));
+    struct stat info { };
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(names(folder.root()), (std::vector<std::string> { "config.json", "outbox" }));
+}
+
+TEST(AtomicFile, CreateTakesTheNextNameInsteadOfReplacing)
+{
+    OutboxFolder folder;
+    OutboxFolder::write(folder.root() / "1.json", "first");
+    OutboxFolder::write(folder.root() / "2.json", "second");
+
+    const fs::path made = AtomicFile::create(
+        "third", 0600, [&](int attempt) { return folder.root() / (std::to_string(attempt + 1) + ".json"); });
+
+    EXPECT_EQ(made, folder.root() / "3.json");
+    EXPECT_EQ(OutboxFolder::read(folder.root() / "1.json"), "first");
+    EXPECT_EQ(OutboxFolder::read(made), "third");
+    EXPECT_EQ(names(folder.root()), (std::vector<std::string> { "1.json", "2.json", "3.json", "outbox" }));
+}
+
+TEST(AtomicFile, RecognisesOnlyItsOwnTemporaryNames)
+{
+    for (const char* own : { ".a.Zx81Qa.tmp", ".config.json.a1B2c3.tmp", ".1-text.000000.tmp" })
+        EXPECT_TRUE(AtomicFile::isTemporary(own)) << own;
+    for (const char* other :
+        { "config.json", ".tmp", "notes.tmp", ".notes.tmp", "..Zx81Qa.tmp", ".a.Zx-1Qa.tmp", ".a.Zx81Qa.tmp~" })
+        EXPECT_FALSE(AtomicFile::isTemporary(other)) << other;
+}
+
+TEST(AtomicFile, StartUpCleanUpRemovesEveryLeftoverAndNoRealFile)
+{
+    OutboxFolder data;
+    OutboxFolder elsewhere;
+    const fs::path day = data.root() / "events" / "2026-12-06";
+    fs::create_directories(day);
+    fs::create_directories(data.root() / "secrets");
+    const std::vector<fs::path> leftovers { data.root() / ".config.Ab12Cd.tmp",
+        data.outbox() / ".1-text.Ab12Cd.tmp", data.failed() / ".2-photo.Zz99Yy.tmp",
+        day / ".2026-12-06_10-00-00.Qw12Er.tmp", data.root() / "secrets" / ".s.Ab12Cd.tmp" };
+    const std::vector<fs::path> kept { data.root() / "config.json", data.outbox() / "1-text.json",
+        day / "2026-12-06_10-00-00.jpg", data.root() / "notes.tmp", day / ".hidden.tmp",
+        elsewhere.root() / ".x.Ab12Cd.tmp" };
+    for (const auto& file : leftovers)
+        OutboxFolder::write(file, "half");
+    for (const auto& file : kept)
+        OutboxFolder::write(file, "real");
+    // A link leading out of the data folder is not followed.
+    fs::create_directory_symlink(elsewhere.root(), data.root() / "link");
+
+    EXPECT_EQ(AtomicFile::removeAllLeftovers(data.root()), 5);
+    for (const auto& file : leftovers)
+        EXPECT_FALSE(fs::exists(file)) << file;
+    for (const auto& file : kept)
+        EXPECT_EQ(OutboxFolder::read(file), "real") << file;
+    EXPECT_EQ(AtomicFile::removeAllLeftovers(data.root() / "missing"), 0);
 }
 
 } // namespace

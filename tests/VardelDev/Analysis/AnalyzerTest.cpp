@@ -301,7 +301,9 @@ TEST_P(AnalyzerFocus, NarrowsTheSearchOnlyWhereThatHelps)
 
 INSTANTIATE_TEST_SUITE_P(Cases, AnalyzerFocus,
     ::testing::Values(
-        FocusCase { "watchedArea", { 0.1, 0.2, 0.3, 0.4 }, flatThumbnail(100), { 0.1, 0.2, 0.3, 0.4 } },
+        // A watched area is grown by a quarter on each side too, inside the frame.
+        FocusCase { "watchedArea", { 0.1, 0.2, 0.3, 0.4 }, flatThumbnail(100), { 0.025, 0.1, 0.45, 0.6 } },
+        FocusCase { "areaAtTheCorner", { 0.8, 0.0, 0.2, 0.2 }, flatThumbnail(100), { 0.75, 0.0, 0.25, 0.25 } },
         FocusCase { "largeWatchedArea", { 0, 0, 0.8, 0.8 }, flatThumbnail(100), { 0, 0, 1, 1 } },
         FocusCase { "nothingChangedBeyondTheThreshold", ROI::full(), flatThumbnail(125), { 0, 0, 1, 1 } },
         // Columns 24-47 and rows 18-35 changed: 0.25 x 1/3 of the frame, grown by a quarter each side.

@@ -1,5 +1,7 @@
 #include "FileCameraSource.h"
 
+#include "PhotoAnnotator.h"
+
 #include "CaptureService.h"
 #include "Clock.h"
 #include "ManualMainExecutor.h"
@@ -38,7 +40,10 @@ namespace {
             fs::create_directories(m_folder);
             m_ready = make("testsrc=size=640x360:rate=30:duration=3", "thirty.mp4")
                 && make("testsrc2=size=320x180:rate=30:duration=1", "short.mp4")
-                && make("testsrc=size=320x180:rate=30:duration=2", "stream.ts");
+                && make("testsrc=size=320x180:rate=30:duration=2", "stream.ts")
+                // Black left half, white right half, limited range as most video files are.
+                && make("color=black:size=320x180:rate=10:duration=1,drawbox=x=160:w=160:color=white:t=fill",
+                    "levels.mp4");
         }
         ~Clips() { fs::remove_all(m_folder); }
 
@@ -158,15 +163,20 @@ namespace {
         EXPECT_TRUE(m_errors.empty());
     }
 
-    TEST_F(FileCaptureTest, FilePlaysAgainFromItsStartWithoutABurst)
+    // A limited-range file arrives as full-range frames, and its photo keeps true black and white.
+    TEST_F(FileCaptureTest, LimitedRangeFileIsDeliveredFullRange)
     {
-        open(Clips::shared().path("short.mp4"));
+        open(Clips::shared().path("levels.mp4"));
         m_service->startCamera();
-        ASSERT_TRUE(waitForFrames(16)); // a one-second file gives ten frames per pass
+        ASSERT_TRUE(waitForFrames(1));
         m_service->stopCamera();
-        auto got = frames();
-        for (std::size_t i = 1; i < got.size(); ++i)
-            EXPECT_GT(got[i].time - got[i - 1].time, 0.05) << "frame " << i;
+        const Frame frame = frames()[0].frame;
+        const std::uint8_t* row = frame.luma() + 90 * frame.lumaStride();
+        EXPECT_LE(row[40], 3);
+        EXPECT_GE(row[280], 252);
+        const QImage photo = PhotoAnnotator::image(frame);
+        EXPECT_LE(qGray(photo.pixel(40, 90)), 3);
+        EXPECT_GE(qGray(photo.pixel(280, 90)), 252);
     }
 
     TEST_F(FileCaptureTest, StopEmptiesLatestAndRestartDeliversAgain)
@@ -200,37 +210,32 @@ namespace {
         EXPECT_EQ(m_starts, 0);
     }
 
-    TEST_F(FileCaptureTest, CutStreamPlaysWhatItHoldsAgainAndAgain)
+    // Files that end, are cut short or are damaged in the middle play again and again, at their pace.
+    TEST_F(FileCaptureTest, DamagedOrShortFilesPlayOnWithoutABurst)
     {
-        fs::path cut = Clips::shared().folder() / "cut.ts";
-        fs::copy_file(Clips::shared().path("stream.ts"), cut, fs::copy_options::overwrite_existing);
-        fs::resize_file(cut, fs::file_size(cut) * 2 / 5); // about 0.8 s of a 2 s stream
-        open(cut);
-        m_service->startCamera();
-        ASSERT_TRUE(waitForFrames(14));
-        m_service->stopCamera();
-        m_main.drain();
-        EXPECT_TRUE(m_errors.empty());
-    }
-
-    TEST_F(FileCaptureTest, DamagedPicturesInTheMiddleAreSkippedAndPlaybackGoesOn)
-    {
-        fs::path damaged = Clips::shared().folder() / "middle.ts";
         std::ifstream in(Clips::shared().path("stream.ts"), std::ios::binary);
         std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::ofstream(Clips::shared().path("cut.ts"), std::ios::binary) << bytes.substr(0, bytes.size() * 2 / 5);
         std::mt19937 random(3);
         // Scramble the payload of the middle fifth, keeping the 4-byte transport packet headers.
         for (std::size_t i = bytes.size() * 2 / 5; i < bytes.size() * 3 / 5; ++i)
             if (i % 188 >= 4)
                 bytes[i] = char(random());
-        std::ofstream(damaged, std::ios::binary) << bytes;
+        std::ofstream(Clips::shared().path("middle.ts"), std::ios::binary) << bytes;
 
-        open(damaged);
-        m_service->startCamera();
-        ASSERT_TRUE(waitForFrames(22)); // more than one pass of the 2 s stream
-        m_service->stopCamera();
-        m_main.drain();
-        EXPECT_TRUE(m_errors.empty());
+        for (const auto& [name, count] : { std::pair { "short.mp4", 16u }, { "cut.ts", 14u }, { "middle.ts", 22u } }) {
+            open(Clips::shared().path(name));
+            m_service->startCamera();
+            ASSERT_TRUE(waitForFrames(count)) << name;
+            m_service->stopCamera();
+            m_main.drain();
+            EXPECT_TRUE(m_errors.empty()) << name;
+            auto got = frames();
+            for (std::size_t i = 1; i < got.size(); ++i)
+                EXPECT_GT(got[i].time - got[i - 1].time, 0.05) << name << " frame " << i;
+            std::lock_guard lock(m_mutex);
+            m_frames.clear();
+        }
     }
 
     enum class Damage { empty, garbage, truncatedMp4, headerThenGarbage };

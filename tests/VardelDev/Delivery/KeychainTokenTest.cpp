@@ -1,15 +1,11 @@
 #include "KeychainToken.h"
+
+#include "FakeClock.h"
 #include "Log.h"
 #include "MemorySecretStore.h"
+#include "OutboxFolder.h"
 
 #include <gtest/gtest.h>
-
-#include <unistd.h>
-
-#include <atomic>
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
 
 using namespace vardel;
 
@@ -30,7 +26,7 @@ public:
         memory.write(value);
     }
     MemorySecretStore memory;
-    std::atomic<int> reads = 0;
+    int reads = 0;
     bool refuse = false;
 };
 
@@ -41,67 +37,66 @@ protected:
     void SetUp() override { Log::setSecret(std::nullopt); }
     void TearDown() override { Log::setSecret(std::nullopt); }
 
-    std::shared_ptr<CountingStore> m_store = std::make_shared<CountingStore>();
-    KeychainToken m_token { m_store };
+    std::shared_ptr<CountingStore> store = std::make_shared<CountingStore>();
+    std::shared_ptr<test::FakeClock> clock = std::make_shared<test::FakeClock>();
+    KeychainToken token { store, clock };
 };
 
-} // namespace
-
-TEST_F(KeychainTokenTest, MissingOrEmptyTokenFailsAndIsNotCached)
+// A locked keyring may prompt the user at every read: a read that found nothing waits a minute.
+TEST_F(KeychainTokenTest, AStoreThatFoundNothingIsAskedAgainAfterAMinute)
 {
-    EXPECT_THROW(m_token.get(), KeychainToken::Missing);
-    m_store->memory.write("");
-    EXPECT_THROW(m_token.get(), KeychainToken::Missing);
+    store->memory.write("");
+    EXPECT_THROW(token.get(), KeychainToken::Missing);
+    store->memory.write(kToken);
+    clock->advance(59);
+    EXPECT_THROW(token.get(), KeychainToken::Missing);
+    EXPECT_EQ(store->reads, 1);
     EXPECT_FALSE(Log::secret());
 
-    // Stored later (by another run of the program): the next get finds it.
-    m_store->memory.write(kToken);
-    EXPECT_EQ(m_token.get(), kToken);
-    EXPECT_EQ(m_store->reads, 3);
+    clock->advance(1);
+    EXPECT_EQ(token.get(), kToken);
+    EXPECT_EQ(store->reads, 2);
+
+    KeychainToken stepped(store, clock);
+    store->memory.write("");
+    EXPECT_THROW(stepped.get(), KeychainToken::Missing);
+    clock->advance(-10);
+    EXPECT_THROW(stepped.get(), KeychainToken::Missing);
+    EXPECT_EQ(store->reads, 4) << "a clock set back counts as time passed";
 }
 
 TEST_F(KeychainTokenTest, ReadOrSavedTokenIsCachedAndBecomesTheLogSecret)
 {
-    m_store->memory.write(kToken);
-    EXPECT_EQ(m_token.get(), kToken);
-    // Deleted outside the program: the cached token stays for the life of the process.
-    m_store->memory.write("");
-    EXPECT_EQ(m_token.get(), kToken);
-    EXPECT_EQ(m_store->reads, 1);
+    EXPECT_THROW(token.get(), KeychainToken::Missing);
+    token.save(kToken);
+    EXPECT_EQ(token.get(), kToken) << "a save ends the wait after a failed read";
+    EXPECT_EQ(store->reads, 1);
     EXPECT_EQ(Log::secret(), kToken);
 
-    KeychainToken fresh(m_store);
-    fresh.save("222222:saved-token");
-    EXPECT_EQ(fresh.get(), "222222:saved-token");
-    EXPECT_EQ(m_store->reads, 1) << "a saved token is served without reading the store";
-    EXPECT_EQ(Log::secret(), "222222:saved-token");
-}
+    KeychainToken fresh(store, clock);
+    EXPECT_EQ(fresh.get(), kToken);
+    store->memory.write("");
+    EXPECT_EQ(fresh.get(), kToken) << "cached for the life of the process";
+    EXPECT_EQ(store->reads, 2);
 
-TEST_F(KeychainTokenTest, RefusedSaveChangesNothing)
-{
-    m_token.save("111111:first-token-aaaaaaaaaaaaaaaaaaaaaaaaaa");
-    m_store->refuse = true;
-    EXPECT_THROW(m_token.save(kToken), std::runtime_error);
-    EXPECT_EQ(m_token.get(), "111111:first-token-aaaaaaaaaaaaaaaaaaaaaaaaaa");
-    EXPECT_EQ(Log::secret(), "111111:first-token-aaaaaaaaaaaaaaaaaaaaaaaaaa");
+    store->refuse = true;
+    EXPECT_THROW(fresh.save("222222:other-token"), std::runtime_error);
+    EXPECT_EQ(fresh.get(), kToken);
+    EXPECT_EQ(Log::secret(), kToken);
 }
 
 TEST_F(KeychainTokenTest, TokenReadFromTheStoreNeverReachesTheLogFile)
 {
-    const auto folder
-        = std::filesystem::path(::testing::TempDir()) / ("token-log-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
-    m_store->memory.write(kToken);
+    test::OutboxFolder folder;
+    store->memory.write(kToken);
     {
-        Log log(folder);
-        m_token.get();
+        Log log(folder.root());
+        token.get();
         log.info("bot: falhou " + kToken + " e 123456789%3AAAHdqTcvCH1vGWJxfSeofSAs0K5PALDsawQ");
     }
-    std::ifstream in(folder / "app.log");
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_EQ(text.str().find("AAHdqTcvCH1vGWJxfSeofSAs0K5PALDsawQ"), std::string::npos) << text.str();
-    EXPECT_NE(text.str().find("bot: falhou <token> e <token>"), std::string::npos) << text.str();
-    std::filesystem::remove_all(folder);
+    const std::string text = test::OutboxFolder::read(folder.root() / "app.log");
+    EXPECT_EQ(text.find("AAHdqTcvCH1vGWJxfSeofSAs0K5PALDsawQ"), std::string::npos) << text;
+    EXPECT_NE(text.find("bot: falhou <token> e <token>"), std::string::npos) << text;
 }
+
+} // namespace

@@ -10,22 +10,43 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <gtest/gtest.h>
 #include <thread>
 
 using namespace vardel;
 using Fault = test::FakeBotApi::Fault;
+using Snapshot = QueueRunner::Snapshot;
+
+namespace vardel {
+void PrintTo(const Snapshot& s, std::ostream* out)
+{
+    *out << "running " << s.running << ", online " << (s.online ? int(*s.online) : -1) << ", pending "
+         << s.pending << ", chat unreachable " << s.chatUnreachable << ", storage "
+         << s.storageFault.value_or("-");
+}
+} // namespace vardel
 
 namespace {
 
-// Collects log lines from the send queue; tests wait on it instead of sleeping.
-class LogLines {
+Snapshot snapshot(bool running, std::optional<bool> online, int pending, bool chatUnreachable = false)
+{
+    Snapshot s;
+    s.running = running;
+    s.online = online;
+    s.pending = pending;
+    s.chatUnreachable = chatUnreachable;
+    return s;
+}
+
+// Log lines and scheduled waits of the runner, which tests wait on instead of sleeping. Waits never
+// elapse by themselves: the test fires them.
+class Recorder {
 public:
-    void add(const std::string& line)
+    void add(const std::string& line) { change([&] { m_lines.push_back(line); }); }
+    void schedule(double seconds, std::function<void()> next)
     {
-        std::lock_guard guard(m_mutex);
-        m_lines.push_back(line);
-        m_changed.notify_all();
+        change([&] { m_timers.emplace_back(seconds, std::move(next)); });
     }
     // Waits until `count` lines start with `prefix`; returns the last of them (empty on time-out).
     std::string waitFor(const std::string& prefix, std::size_t count = 1, double seconds = 10)
@@ -35,25 +56,47 @@ public:
         m_changed.wait_for(lock, std::chrono::duration<double>(seconds), [&] {
             std::size_t found = 0;
             for (const auto& line : m_lines)
-                if (line.starts_with(prefix)) {
-                    ++found;
+                if (line.starts_with(prefix) && ++found)
                     last = line;
-                }
             return found >= count;
         });
         return last;
     }
-    std::size_t count(const std::string& prefix) const
+    std::size_t count(const std::string& prefix)
     {
         std::lock_guard guard(m_mutex);
-        return std::count_if(m_lines.begin(), m_lines.end(),
-            [&](const std::string& line) { return line.starts_with(prefix); });
+        return std::count_if(m_lines.begin(), m_lines.end(), [&](const auto& l) { return l.starts_with(prefix); });
+    }
+    // The delay of the `index`-th scheduled wait, once it is scheduled (-1 after 10 s).
+    double timer(std::size_t index)
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_timers.size() > index; });
+        return m_timers.size() > index ? m_timers[index].first : -1;
+    }
+    void fire(std::size_t index)
+    {
+        timer(index);
+        std::function<void()> next;
+        {
+            std::lock_guard guard(m_mutex);
+            next = m_timers.at(index).second;
+        }
+        next();
     }
 
 private:
-    mutable std::mutex m_mutex;
+    template <typename Fn> void change(Fn&& fn)
+    {
+        std::lock_guard guard(m_mutex);
+        fn();
+        m_changed.notify_all();
+    }
+
+    std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<std::string> m_lines;
+    std::vector<std::pair<double, std::function<void()>>> m_timers;
 };
 
 class QueueRunnerTest : public ::testing::Test {
@@ -63,22 +106,18 @@ protected:
     std::shared_ptr<test::FakeClock> clock = std::make_shared<test::FakeClock>();
     std::shared_ptr<test::ManualMainExecutor> main = std::make_shared<test::ManualMainExecutor>();
     std::shared_ptr<Outbox> outbox = std::make_shared<Outbox>(folder.outbox(), clock);
-    LogLines lines;
+    Recorder record;
     std::atomic<bool> chatConfirmed = true;
-    std::atomic<bool> tokenStored = true;
     std::unique_ptr<QueueRunner> runner = std::make_unique<QueueRunner>(QueueRunner::Dependencies { outbox,
-        [this] {
-            if (!tokenStored)
-                throw std::runtime_error("no token");
-            return api.token();
-        },
+        [this] { return api.token(); },
         [this]() -> std::optional<std::int64_t> {
             if (!chatConfirmed)
                 return std::nullopt;
             return 4242;
         },
-        main, [this](const std::string& line) { lines.add(line); }, std::make_shared<CurlPoster>(),
-        api.endpoint(), clock, [](const std::filesystem::path&) { return std::nullopt; } });
+        main, [this](const std::string& line) { record.add(line); }, std::make_shared<CurlPoster>(),
+        api.endpoint(), clock, [](const std::filesystem::path&) { return std::nullopt; },
+        [this](double seconds, std::function<void()> next) { record.schedule(seconds, std::move(next)); } });
 
     // Runs main-thread work as it arrives until `done` holds (false after 10 s).
     bool drainUntil(const std::function<bool()>& done)
@@ -93,6 +132,13 @@ protected:
         return true;
     }
 
+    // Stops with a flush and returns its log line: everything posted to the send queue before has run.
+    std::string stop()
+    {
+        runner->stopAndFlush(5, [] { });
+        return record.waitFor("envio encerrado", record.count("envio encerrado") + 1);
+    }
+
     void TearDown() override
     {
         api.release();
@@ -100,85 +146,77 @@ protected:
     }
 };
 
-TEST_F(QueueRunnerTest, StartsOneLoopThatDeliversInOrderAndPublishes)
+TEST_F(QueueRunnerTest, StartsOneLoopThatDeliversInOrderAndWakesForANewItem)
 {
     const auto first = outbox->enqueue("text", "um", std::nullopt);
     const auto second = outbox->enqueue("text", "dois", std::nullopt);
 
     runner->startSending();
     runner->startSending();
-    EXPECT_EQ(lines.waitFor("enviado: ", 2), "enviado: " + second.filename().string());
-    ASSERT_TRUE(api.waitForCalls(2));
+    EXPECT_EQ(record.waitFor("enviado: ", 2), "enviado: " + second.filename().string());
+    EXPECT_EQ(record.timer(0), 1) << "idle";
+    EXPECT_EQ(runner->state(), snapshot(true, true, 0));
 
-    EXPECT_EQ(lines.count("envio da fila iniciado (2 pendente(s))"), 1u);
+    // Written while the loop idles: sent without waiting for the idle second to pass.
+    const auto third = outbox->enqueue("text", "tres", std::nullopt);
+    EXPECT_EQ(record.waitFor("enviado: ", 3), "enviado: " + third.filename().string());
+    EXPECT_EQ(record.count("envio da fila iniciado (2 pendente(s))"), 1u);
     const auto calls = api.calls();
-    EXPECT_EQ(calls.size(), 2u);
+    ASSERT_EQ(calls.size(), 3u);
     EXPECT_EQ(calls[0].fields.at("text"), "um");
     EXPECT_EQ(calls[1].fields.at("text"), "dois");
-    EXPECT_EQ(runner->state(), (QueueRunner::Snapshot { true, true, 0 }));
 }
 
-TEST_F(QueueRunnerTest, TransientFailureIsPublishedAndStopFlushesAtOnce)
+TEST_F(QueueRunnerTest, FailuresArePublishedUntilTheNextSuccess)
 {
-    const auto item = outbox->enqueue("text", "oi", std::nullopt);
+    outbox->enqueue("text", "oi", std::nullopt);
     api.failNext(Fault::httpError(503, "Service Unavailable"));
+    api.failNext(Fault::httpError(403, "Forbidden: bot was blocked by the user"));
+    api.failNext(Fault::httpError(400, "Bad Request: chat not found"));
 
     runner->startSending();
-    EXPECT_EQ(lines.waitFor("Telegram indisponível"),
+    EXPECT_EQ(record.waitFor("Telegram indisponível"),
         "Telegram indisponível (Telegram 503: Service Unavailable); nova tentativa em 5 s");
-    EXPECT_EQ(runner->state(), (QueueRunner::Snapshot { true, false, 1 }));
-
-    // The loop sleeps 5 s; the flush does not wait for it.
-    int done = 0;
-    runner->stopAndFlush(5, [&] { ++done; });
-    EXPECT_EQ(
-        lines.waitFor("envio encerrado"), "envio encerrado: 1 enviado(s) na saída, 0 pendente(s) em outbox/");
-    EXPECT_TRUE(drainUntil([&] { return done == 1; }));
-    main->advance(10);
-    EXPECT_EQ(done, 1);
-    EXPECT_EQ(runner->state(), (QueueRunner::Snapshot { false, true, 0 }));
+    EXPECT_EQ(runner->state(), snapshot(true, false, 1));
+    record.fire(0);
+    record.waitFor("Telegram indisponível", 2);
+    EXPECT_EQ(runner->state(), snapshot(true, true, 1, true));
+    record.fire(1);
+    record.waitFor("Telegram indisponível", 3);
+    EXPECT_EQ(record.timer(2), 20);
+    EXPECT_EQ(record.count("fila: o Telegram recusa o chat"), 1u) << "logged once";
+    record.fire(2);
+    record.waitFor("enviado: ");
+    EXPECT_EQ(runner->state(), snapshot(true, true, 0, false));
 }
 
-TEST_F(QueueRunnerTest, AStepScheduledBeforeAStopNeverRuns)
+TEST_F(QueueRunnerTest, AHugeRetryAfterIsCapped)
 {
     outbox->enqueue("text", "oi", std::nullopt);
-    api.failNext(Fault::tooManyRequests(1));
-    api.failNext(Fault::dropConnection());
-
+    api.failNext(Fault::tooManyRequests(1e9));
     runner->startSending();
-    lines.waitFor("Telegram indisponível");
-    int done = 0;
-    runner->stopAndFlush(5, [&] { ++done; });
-    lines.waitFor("envio encerrado");
-
-    // The 1 s retry of the stopped run comes and goes without a request.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    EXPECT_EQ(api.calls().size(), 2u);
-    EXPECT_EQ(outbox->pending().size(), 1u);
+    EXPECT_EQ(record.timer(0), QueueRunner::kMaxDelay);
 }
 
-TEST_F(QueueRunnerTest, AHangingRequestCannotHoldUpStopAndFlush)
+// Neither a new item, nor a second start, nor a step of a stopped run may take the place of a back-off.
+TEST_F(QueueRunnerTest, NothingCutsABackOffShortOrRunsBesideTheLoop)
 {
-    outbox->enqueue("text", "oi", std::nullopt);
-    api.failNext(Fault::hold());
+    outbox->enqueue("text", "um", std::nullopt);
+    api.failNext(Fault::httpError(503, "Service Unavailable"));
     runner->startSending();
-    ASSERT_TRUE(api.waitForHeld(1));
+    EXPECT_EQ(record.timer(0), 5);
+    outbox->enqueue("text", "dois", std::nullopt);
+    runner->startSending();
+    EXPECT_EQ(stop(), "envio encerrado: 2 enviado(s) na saída, 0 pendente(s) em outbox/");
 
-    int done = 0;
-    runner->stopAndFlush(5, [&] { ++done; });
-    main->advance(6.9);
-    EXPECT_EQ(done, 0);
-    main->advance(0.2);
-    EXPECT_EQ(done, 1);
-
-    // When the request finally returns, the flush ends without a second completion.
-    api.release();
-    EXPECT_FALSE(lines.waitFor("envio encerrado").empty());
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (main->pending() == 0 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    EXPECT_EQ(main->drain(), 1);
-    EXPECT_EQ(done, 1);
+    outbox->enqueue("text", "tres", std::nullopt);
+    api.failNext(Fault::httpError(503, "Service Unavailable"));
+    runner->startSending();
+    EXPECT_EQ(record.timer(1), 5);
+    record.fire(0); // the stopped run's wait ends
+    EXPECT_EQ(stop(), "envio encerrado: 1 enviado(s) na saída, 0 pendente(s) em outbox/");
+    EXPECT_EQ(record.count("enviado: "), 0u);
+    EXPECT_EQ(api.calls().size(), 5u);
 }
 
 TEST_F(QueueRunnerTest, FlushWithTheNetworkDownCompletesOnce)
@@ -188,28 +226,45 @@ TEST_F(QueueRunnerTest, FlushWithTheNetworkDownCompletesOnce)
 
     int done = 0;
     runner->stopAndFlush(5, [&] { ++done; });
-    EXPECT_EQ(
-        lines.waitFor("envio encerrado"), "envio encerrado: 0 enviado(s) na saída, 1 pendente(s) em outbox/");
+    EXPECT_EQ(record.waitFor("envio encerrado"), "envio encerrado: 0 enviado(s) na saída, 1 pendente(s) em outbox/");
     EXPECT_TRUE(drainUntil([&] { return done == 1; }));
     main->advance(10);
     EXPECT_EQ(done, 1);
+    EXPECT_EQ(runner->state(), snapshot(false, false, 1));
 }
 
-TEST_F(QueueRunnerTest, NothingLeavesWithoutAConfirmedChatOrAToken)
+TEST_F(QueueRunnerTest, AnUploadStillInFlightAtTheFlushDeadlineIsCancelled)
 {
     outbox->enqueue("text", "oi", std::nullopt);
-    chatConfirmed = false;
+    api.failNext(Fault::hold());
     runner->startSending();
-    EXPECT_EQ(lines.waitFor("Telegram indisponível"),
-        "Telegram indisponível (chat do Telegram não confirmado); nova tentativa em 5 s");
+    ASSERT_TRUE(api.waitForHeld(1));
 
-    chatConfirmed = true;
-    tokenStored = false;
     int done = 0;
-    runner->stopAndFlush(1, [&] { ++done; });
-    lines.waitFor("envio encerrado");
-    EXPECT_TRUE(api.calls().empty());
-    EXPECT_EQ(outbox->pending().size(), 1u);
+    runner->stopAndFlush(5, [&] { ++done; });
+    main->advance(4.9);
+    EXPECT_EQ(record.count("envio encerrado"), 0u);
+    clock->advance(5.1);
+    main->advance(0.2);
+    EXPECT_EQ(record.waitFor("envio encerrado", 1, 5), "envio encerrado: 0 enviado(s) na saída, 1 pendente(s) em outbox/");
+    EXPECT_TRUE(drainUntil([&] { return done == 1; }));
+    main->advance(10);
+    EXPECT_EQ(done, 1) << "the safety net does not call again";
+}
+
+TEST_F(QueueRunnerTest, DestructionDoesNotWaitForAnUploadInFlight)
+{
+    outbox->enqueue("text", "oi", std::nullopt);
+    api.failNext(Fault::hold());
+    runner->startSending();
+    ASSERT_TRUE(api.waitForHeld(1));
+
+    auto destroyed = std::async(std::launch::async, [&] { runner.reset(); });
+    const bool prompt = destroyed.wait_for(std::chrono::seconds(4)) == std::future_status::ready;
+    api.release();
+    destroyed.get();
+    EXPECT_TRUE(prompt);
+    EXPECT_EQ(outbox->count(), 1u);
 }
 
 TEST_F(QueueRunnerTest, TestMessageReportsSuccessAndScrubbedFailures)
@@ -218,24 +273,20 @@ TEST_F(QueueRunnerTest, TestMessageReportsSuccessAndScrubbedFailures)
     auto collect = [&](bool ok, std::string text) { results.emplace_back(ok, std::move(text)); };
 
     runner->sendTest("@meu_chat", collect);
-    lines.waitFor("teste do Telegram: ", 1);
+    record.waitFor("teste do Telegram: ", 1);
     api.failNext(Fault::httpError(400, "Bad Request: bot " + api.token() + " cannot write"));
     runner->sendTest("@meu_chat", collect);
-    lines.waitFor("teste do Telegram: ", 2);
+    record.waitFor("teste do Telegram: ", 2);
     chatConfirmed = false;
     runner->sendTest("@meu_chat", collect);
-    lines.waitFor("teste do Telegram: ", 3);
-    EXPECT_TRUE(drainUntil([&] { return results.size() == 3; }));
+    record.waitFor("teste do Telegram: ", 3);
+    ASSERT_TRUE(drainUntil([&] { return results.size() == 3; }));
 
-    ASSERT_EQ(results.size(), 3u);
     EXPECT_EQ(results[0], std::make_pair(true, L::t(K::testOK, { "@meu_chat" })));
     EXPECT_EQ(api.calls().at(0).fields.at("text"), Captions::brandAndTime(K::tgTest, clock->now()));
-    EXPECT_FALSE(results[1].first);
-    EXPECT_EQ(
-        results[1].second, L::t(K::testFail, { "Telegram 400: Bad Request: bot <token> cannot write" }));
+    EXPECT_EQ(results[1], std::make_pair(false, L::t(K::testFail, { "Telegram 400: Bad Request: bot <token> cannot write" })));
     EXPECT_EQ(results[2], std::make_pair(false, L::t(K::testFail, { "chat do Telegram não confirmado" })));
-    EXPECT_EQ(lines.count("teste do Telegram: ok"), 1u);
-    EXPECT_EQ(api.calls().size(), 2u);
+    EXPECT_EQ(record.count("teste do Telegram: ok"), 1u);
     EXPECT_TRUE(outbox->pending().empty());
 }
 

@@ -1,0 +1,206 @@
+#include "TelegramSetup.h"
+
+#include "CancellablePoster.h"
+#include "FakeBotApi.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+
+namespace vardel {
+namespace {
+
+    using TelegramSetup::Candidate;
+    using TelegramSetup::Failure;
+    using test::FakeBotApi;
+    using json = nlohmann::json;
+
+    class BotApiTest : public ::testing::Test {
+    protected:
+        FakeBotApi api;
+        std::shared_ptr<CancellablePoster> http = std::make_shared<CancellablePoster>();
+        TelegramSetup::Connection connection { http, api.endpoint() };
+
+        static std::string key() { return FakeBotApi::kToken; }
+
+        Failure::Case failureOf(const std::function<void()>& work, std::string* message = nullptr)
+        {
+            try {
+                work();
+            } catch (const Failure& failure) {
+                if (message)
+                    *message = failure.what();
+                return failure.kind();
+            }
+            ADD_FAILURE() << "no failure";
+            return Failure::Case::offline;
+        }
+    };
+
+    TEST(ExtractKeyTest, FindsTheTokenInsideBotFathersMessageOnly)
+    {
+        const std::string token = "7123456789:AAF3k-Zq_9xYvW8uT7sR6qP5oN4mL3kJ2iH";
+        EXPECT_EQ(
+            TelegramSetup::extractKey("Done! Use this token to access the HTTP API:\n" + token + "\nKeep"),
+            token);
+        EXPECT_EQ(
+            TelegramSetup::extractKey("1234:" + std::string(40, 'a') + " 12345:" + std::string(29, 'b')),
+            std::nullopt);
+        EXPECT_EQ(TelegramSetup::extractKey(""), std::nullopt);
+    }
+
+    TEST_F(BotApiTest, GetMeGivesTheBotAndRefusalsHaveTheirOwnFailure)
+    {
+        EXPECT_EQ(
+            TelegramSetup::getMe(key(), connection), (TelegramSetup::Bot { "brisko_test_bot", "Brisko" }));
+
+        EXPECT_EQ(failureOf([&] { TelegramSetup::getMe("42424:" + std::string(35, 'x'), connection); }),
+            Failure::Case::rejected);
+        EXPECT_EQ(failureOf([&] { TelegramSetup::getMe("12345:abc/../../x?y", connection); }),
+            Failure::Case::notAKey);
+
+        api.failNext(FakeBotApi::Fault::answer(200, R"({"ok":false,"error_code":404})"));
+        EXPECT_EQ(failureOf([&] { TelegramSetup::getMe(key(), connection); }), Failure::Case::rejected);
+
+        std::string message;
+        api.failNext(FakeBotApi::Fault::notJson(502));
+        EXPECT_EQ(
+            failureOf([&] { TelegramSetup::getMe(key(), connection); }, &message), Failure::Case::offline);
+        EXPECT_EQ(message, "Telegram 502");
+
+        api.setResult("getMe", { { "first_name", "x" } });
+        EXPECT_EQ(failureOf([&] { TelegramSetup::getMe(key(), connection); }), Failure::Case::rejected);
+        api.setResult("getMe", { { "username", "nameless_bot" } });
+        EXPECT_EQ(TelegramSetup::getMe(key(), connection).name, "nameless_bot");
+    }
+
+    TEST_F(BotApiTest, NoServerIsOfflineWithoutTheTokenInTheMessage)
+    {
+        TelegramSetup::Connection closed { http, "http://127.0.0.1:1" };
+        std::string message;
+        EXPECT_EQ(failureOf([&] { TelegramSetup::getMe(key(), closed); }, &message), Failure::Case::offline);
+        EXPECT_EQ(message.find(key()), std::string::npos);
+    }
+
+    TEST_F(BotApiTest, FreshBotGetsProfileEvenWhenOneSetterFails)
+    {
+        api.setResult("getMyDescription", { { "description", "" } });
+        api.setResult("getMyShortDescription", json::object());
+        api.failNext(FakeBotApi::Fault::httpError(400, "Bad Request"), "setMyName");
+        // 70 characters, one of them a flag made of two code points.
+        const std::string name = "\U0001F1E7\U0001F1F7" + std::string(69, 'n');
+        const std::string photo("\xFF\xD8\xFF\xD9", 4);
+
+        auto result = TelegramSetup::brandIfFresh(key(), { name, "Long text", "Short" }, photo, connection);
+
+        EXPECT_EQ(result, (TelegramSetup::BrandResult { false, { "setMyName" } }));
+        EXPECT_EQ(api.callsOf("setMyName").at(0).fields.at("name"), name.substr(0, 8 + 63));
+        EXPECT_EQ(api.callsOf("setMyDescription").at(0).fields.at("description"), "Long text");
+        EXPECT_EQ(api.callsOf("setMyShortDescription").at(0).fields.at("short_description"), "Short");
+        const auto photoCall = api.callsOf("setMyProfilePhoto").at(0);
+        EXPECT_EQ(photoCall.fields.at("photo"), R"({"type":"static","photo":"attach://pic"})");
+        ASSERT_EQ(photoCall.files.size(), 1u);
+        EXPECT_EQ(photoCall.files[0].fieldName, "pic");
+        EXPECT_EQ(photoCall.files[0].contentType, "image/jpeg");
+        EXPECT_EQ(photoCall.files[0].bytes, photo);
+    }
+
+    TEST_F(BotApiTest, DescribedBotIsLeftAlone)
+    {
+        api.setResult("getMyDescription", { { "description", "" } });
+        api.setResult("getMyShortDescription", { { "short_description", "Mine" } });
+
+        EXPECT_TRUE(TelegramSetup::brandIfFresh(key(), { "n", "d", "s" }, std::nullopt, connection).skipped);
+        for (const auto& call : api.calls())
+            EXPECT_FALSE(call.method.starts_with("set")) << call.method;
+    }
+
+    json message(const std::string& text, json chat, json from = nullptr)
+    {
+        json result = { { "text", text }, { "chat", std::move(chat) } };
+        if (!from.is_null())
+            result["from"] = std::move(from);
+        return { { "message", result } };
+    }
+    json privateChat(std::int64_t id)
+    {
+        return { { "id", id }, { "type", "private" }, { "first_name", "Maria" } };
+    }
+
+    TEST_F(BotApiTest, PairingMatchesThePrivateChatNotTheGroup)
+    {
+        api.pushUpdate(message("/start 042917", { { "id", -100 }, { "type", "group" } }));
+        auto batch = TelegramSetup::updates(key(), std::nullopt, 0, connection);
+        EXPECT_EQ(TelegramSetup::match(batch.updates, "042917"), std::nullopt);
+        EXPECT_EQ(batch.nextOffset, 2);
+
+        api.pushUpdate(message("/start 042917", privateChat(77)));
+        batch = TelegramSetup::updates(key(), batch.nextOffset, 0, connection);
+        ASSERT_EQ(batch.updates.size(), 1u);
+        EXPECT_EQ(TelegramSetup::match(batch.updates, "042917"), (Candidate { 77, "Maria", std::nullopt }));
+        EXPECT_EQ(api.callsOf("getUpdates").back().fields.at("allowed_updates"), R"(["message"])");
+    }
+
+    struct MatchCase {
+        std::string name;
+        std::vector<json> updates;
+        std::optional<std::string> label; // of the candidate, none for no match
+    };
+    void PrintTo(const MatchCase& c, std::ostream* os) { *os << c.name; }
+
+    class MatchTest : public ::testing::TestWithParam<MatchCase> { };
+
+    TEST_P(MatchTest, CodeAndPersonDecideTheCandidate)
+    {
+        auto candidate = TelegramSetup::match(GetParam().updates, "042917");
+        EXPECT_EQ(candidate ? std::optional(candidate->label()) : std::nullopt, GetParam().label);
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Updates, MatchTest,
+        ::testing::Values(
+            MatchCase { "DigitsInAnyText", { message("hello 042 917", privateChat(1)) }, "Maria" },
+            MatchCase { "ExtraDigit", { message("0429170", privateChat(1)) }, std::nullopt },
+            MatchCase { "NewestWins",
+                { message("042917", privateChat(1)),
+                    message("042917", privateChat(2), { { "first_name", "Ana" }, { "last_name", "Lima" } }) },
+                "Ana Lima" },
+            MatchCase { "Username",
+                { message("042917", privateChat(1), { { "first_name", "Maria" }, { "username", "maria" } }) },
+                "Maria (@maria)" },
+            MatchCase {
+                "NoNames", { message("042917", { { "id", 5 }, { "type", "private" } }) }, "Telegram" },
+            MatchCase { "ChatWithoutId", { message("042917", { { "type", "private" } }) }, std::nullopt }),
+        [](const auto& testInfo) { return testInfo.param.name; });
+
+    TEST(UsernameTest, SuggestionsAndNumbersAndLinks)
+    {
+        EXPECT_EQ(TelegramSetup::suggestedUsername("José Álvares", "Brisko"), "brisko_jose_bot");
+        EXPECT_EQ(TelegramSetup::suggestedUsername("  ", "Brisko"), "brisko_alerts_bot");
+        EXPECT_EQ(TelegramSetup::suggestedUsername("Bartholomew-Maximilian X", "!!"), "my_bartholomewm_bot");
+        EXPECT_EQ(TelegramSetup::withNumber("brisko_maria_bot", 27), "brisko_maria_27_bot");
+        EXPECT_EQ(TelegramSetup::withNumber("maria", 27), "maria27");
+        EXPECT_EQ(TelegramSetup::startLink("maria_bot", "042917"), "https://t.me/maria_bot?start=042917");
+        EXPECT_EQ(TelegramSetup::startLink("evil.example/x?a", "042917"), std::nullopt);
+        EXPECT_EQ(TelegramSetup::makeCode().size(), 6u);
+    }
+
+    TEST_F(BotApiTest, CancelEndsALongPollAtOnce)
+    {
+        auto poll = std::async(std::launch::async,
+            [&] { return failureOf([&] { TelegramSetup::updates(key(), std::nullopt, 15, connection); }); });
+        ASSERT_TRUE(api.waitForCalls(1));
+        http->cancel();
+        ASSERT_EQ(poll.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+        EXPECT_EQ(poll.get(), Failure::Case::offline);
+    }
+
+    TEST_F(BotApiTest, AnswerLongerThanTheCapFails)
+    {
+        api.setResult("getMe", { { "username", std::string(5000, 'u') } });
+        connection.http = std::make_shared<CancellablePoster>(4096);
+        EXPECT_EQ(failureOf([&] { TelegramSetup::getMe(key(), connection); }), Failure::Case::offline);
+    }
+
+} // namespace
+} // namespace vardel

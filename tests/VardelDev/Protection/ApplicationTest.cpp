@@ -1,0 +1,119 @@
+#include "AppHarness.h"
+#include "Captions.h"
+#include "FakeBotApi.h"
+#include "FileCameraSource.h"
+#include "L.h"
+#include "MemorySecretStore.h"
+#include "Model.h"
+#include "VideoInfo.h"
+
+#include <gtest/gtest.h>
+
+namespace vardel::test {
+namespace {
+
+    namespace fs = std::filesystem;
+
+    struct Road {
+        std::string name;
+        DetectionMode mode;
+        // Seconds during which nothing listens at the Bot API's address.
+        double outage;
+    };
+
+    void PrintTo(const Road& road, std::ostream* out) { *out << road.name; }
+
+    std::string caseName(const testing::TestParamInfo<Road>& info) { return info.param.name; }
+
+    class ApplicationRoad : public testing::TestWithParam<Road> { };
+
+    // GIVEN protection switched on over a street video, WHEN people walk through, THEN the chat gets the
+    // "protection on" text, the event photo and its clip, in that order and once each, and the model
+    // publishes the event and the photo's delivery.
+    TEST_P(ApplicationRoad, PersonWalkingInReachesTheChatAsTextPhotoAndClip)
+    {
+        if (!fs::exists(kStreetVideo))
+            GTEST_SKIP() << "opencv-doc is not installed: " << kStreetVideo;
+        const Road road = GetParam();
+        L::setLanguage(AppLanguage::en);
+        DataFolder folder(road.mode);
+        FakeBotApi api;
+        const int port = road.outage > 0 ? freePort() : api.port();
+
+        Model::Options options;
+        options.paths = folder.paths;
+        options.camera = std::make_unique<FileCameraSource>(kStreetVideo.string());
+        options.secrets = std::make_shared<MemorySecretStore>(FakeBotApi::kToken);
+        options.endpoint = "http://127.0.0.1:" + std::to_string(port);
+        Model model(std::move(options));
+
+        std::vector<bool> photoPending;
+        std::vector<int> queue;
+        QObject::connect(&model, &Model::photoPendingChanged, [&] { photoPending.push_back(model.photoPending()); });
+        QObject::connect(&model, &Model::queueChanged, [&] { queue.push_back(model.queue()); });
+
+        model.toggleMonitoring();
+        ASSERT_EQ(model.mode(), Mode::monitor) << model.phase().failure;
+
+        std::unique_ptr<TcpRelay> relay;
+        if (road.outage > 0) {
+            runUntil([] { return false; }, road.outage);
+            EXPECT_TRUE(api.calls().empty());
+            relay = std::make_unique<TcpRelay>(port, api.port());
+            ASSERT_TRUE(relay->listening());
+        }
+        ASSERT_TRUE(runUntil([&] { return api.calls().size() >= 3 && model.queue() == 0; }, 90))
+            << api.calls().size() << " calls, " << model.queue() << " waiting";
+        runUntil([] { return false; }, 1.5); // nothing more arrives
+
+        const auto calls = api.calls();
+        ASSERT_EQ(calls.size(), 3u);
+        EXPECT_EQ(calls[0].method, "sendMessage");
+        ASSERT_TRUE(model.monitorSince());
+        EXPECT_EQ(calls[0].fields.at("text"), Captions::brandAndTime(K::tgStarted, *model.monitorSince()));
+        EXPECT_EQ(calls[1].method, "sendPhoto");
+        EXPECT_EQ(calls[2].method, "sendVideo");
+
+        ASSERT_TRUE(model.lastEvent());
+        const double at = *model.lastEvent();
+        ASSERT_TRUE(model.lastEventKind());
+        EXPECT_EQ(calls[1].fields.at("caption"), Captions::alert(*model.lastEventKind(), at));
+        if (road.mode == DetectionMode::person)
+            EXPECT_EQ(*model.lastEventKind(), EventKind::person);
+
+        const auto photos = folder.eventFiles(".jpg");
+        const auto clips = folder.eventFiles(".mp4");
+        ASSERT_EQ(photos.size(), 1u);
+        ASSERT_EQ(clips.size(), 1u);
+        ASSERT_EQ(calls[1].files.size(), 1u);
+        EXPECT_EQ(calls[1].files[0].bytes, DataFolder::read(photos[0]));
+        EXPECT_EQ(calls[1].files[0].bytes.substr(0, 3), "\xFF\xD8\xFF");
+        EXPECT_EQ(model.lastPhotoFile(), photos[0]);
+
+        ASSERT_EQ(calls[2].files.size(), 1u);
+        EXPECT_EQ(calls[2].files[0].bytes, DataFolder::read(clips[0]));
+        const auto info = VideoInfo::read(clips[0]);
+        ASSERT_TRUE(info);
+        EXPECT_EQ(calls[2].fields.at("duration"), std::to_string(static_cast<int>(std::lround(info->seconds))));
+        EXPECT_EQ(calls[2].fields.at("width"), std::to_string(info->width));
+        EXPECT_EQ(calls[2].fields.at("height"), std::to_string(info->height));
+
+        EXPECT_EQ(photoPending, (std::vector<bool> { true, false }));
+        ASSERT_TRUE(model.lastPhotoSentAt());
+        EXPECT_GE(*model.lastPhotoSentAt(), at);
+        EXPECT_GT(*std::max_element(queue.begin(), queue.end()), 0);
+        EXPECT_EQ(model.queue(), 0);
+        EXPECT_EQ(model.telegramOK(), std::optional<bool>(true));
+        const auto expectedTone = road.mode == DetectionMode::person ? StatusPresentation::Tone::person
+                                                                     : StatusPresentation::Tone::motion;
+        EXPECT_EQ(model.presentation().tone, expectedTone) << model.presentation().title;
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Application, ApplicationRoad,
+        testing::Values(Road { "motion", DetectionMode::motion, 0 },
+            Road { "motionAfterBotApiOutage", DetectionMode::motion, 8 },
+            Road { "person", DetectionMode::person, 0 }),
+        caseName);
+
+} // namespace
+} // namespace vardel::test

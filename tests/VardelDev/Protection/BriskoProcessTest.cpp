@@ -1,0 +1,223 @@
+#include "AppHarness.h"
+#include "AppInfo.h"
+#include "AtomicFile.h"
+#include "FakeBotApi.h"
+#include "FileSecretStore.h"
+#include "Outbox.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+namespace vardel::test {
+namespace {
+
+    namespace fs = std::filesystem;
+
+    // The real executable, run as a child process without a display or session bus: the bot token then
+    // lives in the private file of the data folder, and the Bot API address comes from the user defaults.
+    class Brisko {
+    public:
+        Brisko(const DataFolder& folder, const std::string& endpoint)
+            : m_folder(folder)
+        {
+            const fs::path config = folder.root / "config";
+            fs::create_directories(config / "app.brisko.Brisko");
+            std::ofstream(config / "app.brisko.Brisko" / "defaults.conf")
+                << "[General]\nBotAPIURL=" << endpoint << "\n";
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            for (const char* name : { "DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS" })
+                environment.remove(name);
+            environment.insert("XDG_CONFIG_HOME", QString::fromStdString(config.string()));
+            m_process.setProcessEnvironment(environment);
+        }
+        ~Brisko()
+        {
+            if (m_process.state() != QProcess::NotRunning) {
+                m_process.kill();
+                m_process.waitForFinished(5000);
+            }
+        }
+
+        static fs::path executable()
+        {
+            return fs::path(QCoreApplication::applicationDirPath().toStdString()) / ".." / "VardelDev" / "brisko";
+        }
+
+        void start(std::vector<std::string> arguments)
+        {
+            QStringList list { "--data-dir", QString::fromStdString(m_folder.paths.data().string()) };
+            for (const auto& argument : arguments)
+                list << QString::fromStdString(argument);
+            m_output.clear();
+            m_process.start(QString::fromStdString(executable().string()), list);
+            m_process.waitForStarted(5000);
+        }
+        // Waits until the process wrote `text` to its error output.
+        bool waitForOutput(const std::string& text, double seconds)
+        {
+            return runUntil([&] { return output().find(text) != std::string::npos; }, seconds);
+        }
+        std::string output()
+        {
+            m_output += m_process.readAllStandardError().toStdString();
+            return m_output;
+        }
+        // SIGTERM, then the seconds until the process was gone.
+        double terminate()
+        {
+            QElapsedTimer clock;
+            clock.start();
+            m_process.terminate();
+            m_process.waitForFinished(30000);
+            return clock.elapsed() / 1000.0;
+        }
+        bool waitForExit(double seconds) { return m_process.waitForFinished(static_cast<int>(seconds * 1000)); }
+        int exitCode() const { return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1; }
+
+    private:
+        const DataFolder& m_folder;
+        QProcess m_process;
+        std::string m_output;
+    };
+
+    void storeToken(const DataFolder& folder)
+    {
+        FileSecretStore(folder.paths.secrets(), AppInfo::keychainService(), "telegram-bot").write(FakeBotApi::kToken);
+    }
+
+    std::vector<std::string> textsSent(const std::vector<FakeBotApi::Call>& calls, std::size_t from = 0)
+    {
+        std::vector<std::string> texts;
+        for (std::size_t i = from; i < calls.size(); ++i)
+            if (calls[i].fields.count("text"))
+                texts.push_back(calls[i].fields.at("text"));
+        return texts;
+    }
+
+    class BriskoProcess : public testing::Test {
+    protected:
+        void SetUp() override
+        {
+            if (!fs::exists(Brisko::executable()))
+                FAIL() << "build the brisko target first: " << Brisko::executable();
+            if (!fs::exists(kStreetVideo))
+                GTEST_SKIP() << "opencv-doc is not installed: " << kStreetVideo;
+        }
+    };
+
+    // GIVEN alerts waiting in the outbox and a Bot API that never answers, WHEN the protecting application
+    // is told to stop, THEN it is gone within 10 s, a second start meanwhile only asks it to show itself,
+    // the alerts are still in the outbox, and the next start sends them, in order.
+    TEST_F(BriskoProcess, QuitsPromptlyWithABacklogThatTheNextStartSends)
+    {
+        DataFolder folder;
+        storeToken(folder);
+        const std::vector<std::string> backlog { "waiting 1", "waiting 2", "waiting 3" };
+        {
+            Outbox outbox(folder.paths.outbox());
+            for (const auto& text : backlog)
+                outbox.enqueue("text", text, std::nullopt);
+        }
+        FakeBotApi api;
+        api.failNext(FakeBotApi::Fault::hold());
+        Brisko brisko(folder, api.endpoint());
+        brisko.start({ "--camera-file", kStreetVideo.string(), "--arm" });
+        ASSERT_TRUE(api.waitForHeld(1, 20)) << brisko.output();
+
+        Brisko second(folder, api.endpoint());
+        second.start({});
+        ASSERT_TRUE(second.waitForExit(10));
+        EXPECT_NE(second.output().find("already running"), std::string::npos) << second.output();
+        EXPECT_TRUE(brisko.waitForOutput("another start asked", 5)) << brisko.output();
+
+        EXPECT_LT(brisko.terminate(), 10.0);
+        EXPECT_EQ(brisko.exitCode(), 0) << brisko.output();
+        std::vector<std::string> waiting;
+        for (const auto& item : Outbox(folder.paths.outbox()).pending())
+            waiting.push_back(DataFolder::read(item));
+        ASSERT_GE(waiting.size(), backlog.size());
+        for (std::size_t i = 0; i < backlog.size(); ++i)
+            EXPECT_NE(waiting[i].find(backlog[i]), std::string::npos) << waiting[i];
+
+        api.release();
+        const std::size_t before = api.calls().size();
+        Brisko next(folder, api.endpoint());
+        next.start({});
+        ASSERT_TRUE(runUntil([&] { return Outbox(folder.paths.outbox()).pending().empty(); }, 30)) << next.output();
+        const auto texts = textsSent(api.calls(), before);
+        ASSERT_EQ(texts.size(), waiting.size());
+        EXPECT_EQ(std::vector<std::string>(texts.begin(), texts.begin() + 3), backlog);
+        EXPECT_LT(next.terminate(), 10.0);
+        EXPECT_EQ(next.exitCode(), 0);
+    }
+
+    struct BadInput {
+        std::string name;
+        std::function<std::vector<std::string>(const DataFolder&)> prepare; // returns the arguments
+        int exitCode; // -1: keeps running until stopped
+        std::string message;
+    };
+
+    void PrintTo(const BadInput& input, std::ostream* out) { *out << input.name; }
+
+    class BriskoBadInput : public BriskoProcess, public testing::WithParamInterface<BadInput> { };
+
+    // Bad input gives a clear message and no crash, and what was stored stays where it was.
+    TEST_P(BriskoBadInput, SaysWhatIsWrongAndLosesNothing)
+    {
+        const BadInput input = GetParam();
+        DataFolder folder;
+        const fs::path item = Outbox(folder.paths.outbox()).enqueue("text", "kept", std::nullopt);
+        const auto arguments = input.prepare(folder);
+        const std::string settingsBefore = DataFolder::read(folder.paths.config());
+        Brisko brisko(folder, "http://127.0.0.1:9");
+        brisko.start(arguments);
+        if (input.exitCode >= 0) {
+            ASSERT_TRUE(brisko.waitForExit(20));
+            EXPECT_EQ(brisko.exitCode(), input.exitCode);
+        }
+        EXPECT_TRUE(brisko.waitForOutput(input.message, 20)) << brisko.output();
+        if (input.exitCode < 0) {
+            EXPECT_LT(brisko.terminate(), 10.0);
+            EXPECT_EQ(brisko.exitCode(), 0) << brisko.output();
+        }
+        EXPECT_TRUE(fs::exists(item));
+        EXPECT_EQ(DataFolder::read(folder.paths.config()), settingsBefore);
+        if (input.name == "corruptSettings")
+            EXPECT_EQ(DataFolder::read(folder.paths.config().string() + ".unreadable"), settingsBefore);
+    }
+
+    std::string badName(const testing::TestParamInfo<BadInput>& info) { return info.param.name; }
+
+    INSTANTIATE_TEST_SUITE_P(Brisko, BriskoBadInput,
+        testing::Values(
+            BadInput { "missingCameraFile",
+                [](const DataFolder& folder) {
+                    return std::vector<std::string> { "--camera-file", (folder.root / "none.mp4").string() };
+                },
+                2, "cannot use" },
+            BadInput { "cameraFileNotAVideo",
+                [](const DataFolder& folder) {
+                    return std::vector<std::string> { "--camera-file", folder.paths.config().string() };
+                },
+                2, "cannot use" },
+            BadInput { "dataFolderCannotBeCreated",
+                [](const DataFolder& folder) {
+                    return std::vector<std::string> { "--data-dir", (folder.paths.config() / "data").string() };
+                },
+                2, "cannot use the data folder" },
+            BadInput { "corruptSettings",
+                [](const DataFolder& folder) {
+                    AtomicFile::write(folder.paths.config(), "{\"chat_id\": 42, \"roi\": [0, 0");
+                    return std::vector<std::string> { "--camera-file", kStreetVideo.string(), "--arm" };
+                },
+                -1, "config.json.unreadable" }),
+        badName);
+
+} // namespace
+} // namespace vardel::test
