@@ -82,6 +82,8 @@ namespace {
         return tables;
     }
 
+    constexpr std::size_t kReadPadding = 64;
+
     // Bytes from one chroma row to the next in the camera's buffer: the luma line for NV12, half of it for
     // I420, rounded up as the kernel does, so that a row of an odd-width picture (one chroma sample more
     // than half its width) never reads into the next row or past the end of the buffer.
@@ -131,7 +133,9 @@ std::size_t CameraPicture::bytesNeeded(const Layout& layout)
 CameraPicture::CameraPicture(
     const Layout& layout, std::size_t size, FramePool pool, std::shared_ptr<CaptureCounters> counters)
     : m_layout(layout)
-    , m_bytes(std::make_unique_for_overwrite<std::uint8_t[]>(std::max<std::size_t>(size, 1)))
+    // Zeroed padding past the picture: libswscale reads whole macropixels and vector blocks, a few bytes
+    // past the last row of an odd-width or narrow picture.
+    , m_bytes(std::make_unique<std::uint8_t[]>(size + kReadPadding))
     , m_size(size)
     , m_pool(std::move(pool))
     , m_counters(std::move(counters))
