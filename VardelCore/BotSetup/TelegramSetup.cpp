@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <memory>
 #include <random>
@@ -239,7 +240,9 @@ Batch updates(const std::string& key, std::optional<std::int64_t> offset, int ti
             largest = std::max(largest.value_or(id->get<std::int64_t>()), id->get<std::int64_t>());
         batch.updates.push_back(update);
     }
-    if (largest)
+    // An id at the very top of the range cannot be confirmed (the next offset would overflow); Telegram's
+    // ids are far below it, so such an answer is simply read again at the next poll.
+    if (largest && *largest < std::numeric_limits<std::int64_t>::max())
         batch.nextOffset = *largest + 1;
     return batch;
 }

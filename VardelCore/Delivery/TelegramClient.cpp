@@ -22,6 +22,9 @@ namespace {
     constexpr double kPhotoTimeout = 90;
     constexpr double kVideoTimeout = 300;
     constexpr double kTestTimeout = 20;
+    // The longest wait an answer may ask for. A larger "retry_after" would hold every alert back for that
+    // long, and past about 292 years the wait no longer fits the queue's clock.
+    constexpr double kMaxRetryAfter = 3600;
 
     std::string readMedia(const fs::path& path)
     {
@@ -253,7 +256,7 @@ void TelegramClient::check(int status, const std::string& body)
             if (parameters != answer.end() && parameters->is_object()) {
                 auto retry = parameters->find("retry_after");
                 if (retry != parameters->end() && retry->is_number() && std::isfinite(retry->get<double>()))
-                    seconds = retry->get<double>();
+                    seconds = std::min(retry->get<double>(), kMaxRetryAfter);
             }
         }
         throw SendError::retryAfter(seconds, message);

@@ -82,6 +82,17 @@ namespace {
         return tables;
     }
 
+    constexpr std::size_t kReadPadding = 64;
+
+    // Bytes from one chroma row to the next in the camera's buffer: the luma line for NV12, half of it for
+    // I420, rounded up as the kernel does, so that a row of an odd-width picture (one chroma sample more
+    // than half its width) never reads into the next row or past the end of the buffer.
+    std::size_t chromaLine(const CameraPicture::Layout& layout)
+    {
+        const std::size_t line = std::size_t(layout.bytesPerLine);
+        return layout.pixels == CameraPixels::nv12 ? line + (line & 1) : (line + 1) / 2;
+    }
+
     AVPixelFormat planarFormat(int subsampling)
     {
         switch (subsampling) {
@@ -110,9 +121,9 @@ std::size_t CameraPicture::bytesNeeded(const Layout& layout)
     case CameraPixels::yuyv:
         return line * rows;
     case CameraPixels::nv12:
-        return line * (rows + chromaRows);
+        return line * rows + chromaLine(layout) * chromaRows;
     case CameraPixels::i420:
-        return line * rows + 2 * (line / 2) * chromaRows;
+        return line * rows + 2 * chromaLine(layout) * chromaRows;
     case CameraPixels::mjpeg:
         break;
     }
@@ -122,7 +133,9 @@ std::size_t CameraPicture::bytesNeeded(const Layout& layout)
 CameraPicture::CameraPicture(
     const Layout& layout, std::size_t size, FramePool pool, std::shared_ptr<CaptureCounters> counters)
     : m_layout(layout)
-    , m_bytes(std::make_unique_for_overwrite<std::uint8_t[]>(std::max<std::size_t>(size, 1)))
+    // Zeroed padding past the picture: libswscale reads whole macropixels and vector blocks, a few bytes
+    // past the last row of an odd-width or narrow picture.
+    , m_bytes(std::make_unique<std::uint8_t[]>(size + kReadPadding))
     , m_size(size)
     , m_pool(std::move(pool))
     , m_counters(std::move(counters))
@@ -264,7 +277,7 @@ void CameraPicture::copyPlanes(FrameBuffer& out) const
 {
     const std::uint8_t* source = m_bytes.get();
     const int lumaStride = m_layout.bytesPerLine;
-    const int chromaStride = out.format() == PixelFormat::nv12 ? lumaStride : lumaStride / 2;
+    const int chromaStride = static_cast<int>(chromaLine(m_layout));
     for (int plane = 0; plane < out.planeCount(); ++plane) {
         const int stride = plane == 0 ? lumaStride : chromaStride;
         for (int row = 0; row < out.planeHeight(plane); ++row)
