@@ -39,14 +39,6 @@ namespace {
         return gecos.substr(0, gecos.find(','));
     }
 
-    std::string defaultEndpoint()
-    {
-        const QVariant value = AppInfo::userDefaults()->value(QStringLiteral("BotAPIURL"));
-        return TelegramClient::endpointFrom(value.typeId() == QMetaType::QString
-                ? std::optional(value.toString().toStdString())
-                : std::nullopt);
-    }
-
     // The bot's id: the digits before ":" of its token.
     std::string botID(const std::string& token) { return token.substr(0, token.find(':')); }
 
@@ -72,7 +64,7 @@ OnboardingModel::OnboardingModel(Model& app, Options options, QObject* parent)
     , m_suggestedUsername(
           TelegramSetup::suggestedUsername(options.fullName.value_or(systemFullName()), Brand::name))
 {
-    m_shared->api = { m_shared->http, options.endpoint.value_or(defaultEndpoint()) };
+    m_shared->api = { m_shared->http, options.endpoint.value_or(TelegramClient::endpointFrom(AppInfo::botAPIURL())) };
     m_shared->clock = options.clock ? options.clock : std::make_shared<SystemClock>();
     // The log is the model's, which outlives this object; lines from the work queue go through it.
     Log* appLog = &app.log();

@@ -29,4 +29,12 @@ std::unique_ptr<QSettings> AppInfo::userDefaults()
     return std::make_unique<QSettings>(QString::fromUtf8(kApplicationId), QStringLiteral("defaults"));
 }
 
+std::optional<std::string> AppInfo::botAPIURL()
+{
+    const QVariant value = userDefaults()->value(QStringLiteral("BotAPIURL"));
+    if (value.typeId() != QMetaType::QString)
+        return std::nullopt;
+    return value.toString().toStdString();
+}
+
 } // namespace vardel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,8 @@ struct AppInfo {
 
     // The user defaults of the application (QSettings in ~/.config/<id>/defaults.conf).
     static std::unique_ptr<QSettings> userDefaults();
+    // The user default "BotAPIURL" when it holds text; whether it may be used is the Telegram client's call.
+    static std::optional<std::string> botAPIURL();
 
     // "0" for an empty version string, else the string.
     static std::string versionOr0(std::string_view version);

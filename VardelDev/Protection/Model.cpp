@@ -100,14 +100,6 @@ namespace {
         return L::t(key, { Brand::name, Captions::hourMinute(now, L::language()) });
     }
 
-    std::optional<std::string> userDefaultEndpoint()
-    {
-        const QVariant value = AppInfo::userDefaults()->value(QStringLiteral("BotAPIURL"));
-        if (value.typeId() != QMetaType::QString)
-            return std::nullopt;
-        return value.toString().toStdString();
-    }
-
 } // namespace
 
 // The alert sender as quitting sees it: a flush begins only after the outbox writes queued so far (the
@@ -163,7 +155,7 @@ Model::Model(Options options)
     };
     sending.main = m_main;
     sending.log = [log = m_log.get()](const std::string& line) { log->info("fila: " + line); };
-    sending.endpoint = TelegramClient::endpointFrom(options.endpoint ? options.endpoint : userDefaultEndpoint());
+    sending.endpoint = TelegramClient::endpointFrom(options.endpoint ? options.endpoint : AppInfo::botAPIURL());
     sending.clock = m_clock;
     m_runner = std::make_unique<QueueRunner>(std::move(sending));
     m_sending = std::make_unique<Sending>(*m_runner, m_writes);
