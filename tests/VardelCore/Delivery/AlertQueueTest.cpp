@@ -183,7 +183,8 @@ INSTANTIATE_TEST_SUITE_P(Items, AlertQueueBadItemTest,
         BadItem { "Array", bytes(R"(["text"])"), "JSON sem tipo válido" },
         BadItem { "KindUnknown", bytes(R"({"kind":"Text"})"), "JSON sem tipo válido" },
         BadItem { "Truncated", bytes(R"({"kind":"text","te)"), "parse" },
-        BadItem { "DeepNesting", bytes(std::string(500'000, '[')), "parse" },
+        BadItem { "DeepNesting", [](const fs::path& item) { OutboxFolder::write(item, std::string(500'000, '[')); },
+            "parse" },
         BadItem { "FiftyMegabytes",
             [](const fs::path& item) {
                 OutboxFolder::write(item, R"({"kind":"text","text":")");
