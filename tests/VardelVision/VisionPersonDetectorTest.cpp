@@ -1,5 +1,6 @@
 #include "VisionPersonDetector.h"
 
+#include "OutboxFolder.h"
 #include "PersonGate.h"
 #include "VisionFixtures.h"
 
@@ -7,7 +8,6 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <fstream>
-#include <unistd.h>
 
 using namespace vardel;
 
@@ -83,22 +83,21 @@ class VisionPersonDetectorModels : public testing::Test {
 protected:
     void SetUp() override
     {
-        folder = std::filesystem::temp_directory_path() / ("vardel-models-" + std::to_string(getpid()));
         std::filesystem::create_directories(folder / "models");
         std::ofstream(folder / "garbage.onnx") << std::string(4096, 'x');
         std::ofstream(folder / "abc") << "abc";
     }
-    void TearDown() override { std::filesystem::remove_all(folder); }
-    std::filesystem::path folder;
+    test::OutboxFolder data;
+    std::filesystem::path folder = data.root();
 };
 
 // A model that does not load leaves the others working, and is reported once rather than hidden.
 TEST_F(VisionPersonDetectorModels, AFailedModelFallsBackAndIsReportedOnce)
 {
-    const auto frames = test::vtestFrames({ 260 });
+    const auto& frames = test::vtestFrames();
     if (frames.empty())
         GTEST_SKIP() << "opencv-doc examples not installed";
-    const Frame frame = test::frameFromBgr(frames[0]);
+    const Frame frame = test::frameFromBgr(frames.at(260));
     const Focus walker { 0.66, 0.38, 0.1, 0.24 }; // the walker at (530, 241) of 768 x 576
     const auto shipped = shippedModels();
     struct Case {

@@ -1,6 +1,7 @@
 #include "Captions.h"
 
 #include "L.h"
+#include "ScopedZone.h"
 
 #include <gtest/gtest.h>
 
@@ -66,14 +67,10 @@ namespace {
 
     TEST(TimeZoneTest, TheHostZoneIsReadOnEveryCall)
     {
-        const std::string saved = std::getenv("TZ") ? std::getenv("TZ") : "";
-        setenv("TZ", "America/Sao_Paulo", 1), tzset();
-        const std::string saoPaulo = Captions::hourMinute(kEvent, AppLanguage::es);
-        setenv("TZ", "Asia/Tokyo", 1), tzset();
-        const std::string tokyo = Captions::logStamp(kEvent);
-        saved.empty() ? unsetenv("TZ") : setenv("TZ", saved.c_str(), 1), tzset();
-        EXPECT_EQ(saoPaulo, "11:05");
-        EXPECT_EQ(tokyo, "2025-03-01 23:05:09");
+        test::ScopedZone zone("America/Sao_Paulo");
+        EXPECT_EQ(Captions::hourMinute(kEvent, AppLanguage::es), "11:05");
+        zone.set("Asia/Tokyo");
+        EXPECT_EQ(Captions::logStamp(kEvent), "2025-03-01 23:05:09");
     }
 
     TEST_F(CaptionsTest, CaptionsUseTheCurrentLanguageAndItsHourCycle)

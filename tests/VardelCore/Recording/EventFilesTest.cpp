@@ -1,13 +1,17 @@
 #include "EventFiles.h"
 
+#include "OutboxFolder.h"
+#include "ScopedZone.h"
+
 #include <gtest/gtest.h>
 
 #include <ctime>
 #include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 
 using namespace vardel;
+using test::OutboxFolder;
+using test::ScopedZone;
 namespace fs = std::filesystem;
 
 namespace {
@@ -20,22 +24,7 @@ double utc(int year, int month, int day, int hour, int minute, int second)
     return static_cast<double>(timegm(&fields));
 }
 
-// Sets TZ for one test and puts the previous value back.
-struct ScopedZone {
-    explicit ScopedZone(const char* zone) { setenv("TZ", zone, 1), tzset(); }
-    ~ScopedZone() { old ? setenv("TZ", old->c_str(), 1) : unsetenv("TZ"), tzset(); }
-    std::optional<std::string> old
-        = std::getenv("TZ") ? std::optional<std::string>(std::getenv("TZ")) : std::nullopt;
-};
-
 mode_t modeOf(const fs::path& path) { return static_cast<mode_t>(fs::status(path).permissions()); }
-
-std::string readAll(const fs::path& path)
-{
-    std::stringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
 
 std::vector<std::uint8_t> bytes(const std::string& text) { return { text.begin(), text.end() }; }
 
@@ -69,10 +58,9 @@ INSTANTIATE_TEST_SUITE_P(Zones, EventFileNames,
 
 class EventFilesOnDisk : public ::testing::Test {
 protected:
-    void TearDown() override { fs::remove_all(m_dir); }
-
     ScopedZone m_zone { "BRT3" };
-    fs::path m_dir = fs::temp_directory_path() / ("eventfiles-" + std::to_string(::getpid()));
+    OutboxFolder m_folder;
+    fs::path m_dir = m_folder.root();
     fs::path m_root = m_dir / "data" / "events";
     const double m_at = utc(2025, 3, 9, 10, 5, 3);
 };
@@ -85,7 +73,7 @@ TEST_F(EventFilesOnDisk, PhotosAndClipsReplaceThoseOfTheSameSecondInPrivateFolde
     const std::string second = "second photo";
     EXPECT_EQ(EventFiles::writePhoto(bytes(second), m_root, m_at + 0.5), first);
     EXPECT_EQ(first, m_root / "2025-03-09" / "2025-03-09_07-05-03.jpg");
-    EXPECT_EQ(readAll(first), second);
+    EXPECT_EQ(OutboxFolder::read(first), second);
     EXPECT_EQ(modeOf(first), 0600u);
     EXPECT_EQ(modeOf(m_root / "2025-03-09"), 0700u) << "a permissive umask must not widen new folders";
     EXPECT_EQ(modeOf(m_root), 0700u);
@@ -96,7 +84,7 @@ TEST_F(EventFilesOnDisk, PhotosAndClipsReplaceThoseOfTheSameSecondInPrivateFolde
         fs::permissions(from, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
         EXPECT_EQ(EventFiles::moveClip(from, m_root, m_at), EventFiles::clipURL(m_root, m_at));
     }
-    EXPECT_EQ(readAll(EventFiles::clipURL(m_root, m_at)), "new clip");
+    EXPECT_EQ(OutboxFolder::read(EventFiles::clipURL(m_root, m_at)), "new clip");
     EXPECT_FALSE(fs::exists(from));
     EXPECT_EQ(modeOf(EventFiles::clipURL(m_root, m_at)), 0600u);
     // No scratch file is left next to the photo and the clip.

@@ -2,14 +2,13 @@
 
 #include "CancellablePoster.h"
 #include "Error.h"
+#include "OutboxFolder.h"
 #include "ScriptedPoster.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 namespace vardel {
 namespace {
@@ -103,8 +102,8 @@ namespace {
     TEST(CheckTest, LocalFeedsThatAreNotJsonOrHugeAreBroken)
     {
         test::ScriptedPoster http;
-        const fs::path folder = fs::temp_directory_path() / ("updates-" + std::to_string(::getpid()));
-        fs::create_directories(folder);
+        test::OutboxFolder data;
+        const fs::path folder = data.root();
         std::ofstream(folder / "text.json") << "not json";
         std::ofstream(folder / "huge.json") << R"({"version":"2","url":"https://x.org/b","notes":")";
         fs::resize_file(folder / "huge.json", 100'000'000); // sparse: costs no disk
@@ -113,7 +112,6 @@ namespace {
         EXPECT_EQ(failureOf("file://" + (folder / "huge.json").string(), http), Failure::Case::badFeed);
         EXPECT_EQ(failureOf("file://" + (folder / "missing.json").string(), http), Failure::Case::badFeed);
         EXPECT_TRUE(http.requests().empty());
-        fs::remove_all(folder);
     }
 
 } // namespace

@@ -5,14 +5,13 @@
 #include "Error.h"
 #include "FileSecretStore.h"
 #include "Log.h"
+#include "OutboxFolder.h"
 #include "Paths.h"
 #include "PrivateBus.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
-#include <sstream>
 
 using namespace vardel;
 using test::PrivateBus;
@@ -23,13 +22,6 @@ namespace {
 constexpr const char* kInsideVariable = "VARDEL_TEST_KEYRING";
 constexpr const char* kService = "app.brisko.Brisko.telegram";
 constexpr const char* kLabel = "Brisko Telegram bot";
-
-std::string readFile(const fs::path& path)
-{
-    std::stringstream text;
-    text << std::ifstream(path).rdbuf();
-    return text.str();
-}
 
 class InsideKeyring : public ::testing::Test {
 protected:
@@ -47,7 +39,7 @@ protected:
     std::string log()
     {
         m_log.flush();
-        return readFile(m_paths.logFile());
+        return test::OutboxFolder::read(m_paths.logFile());
     }
 
     fs::path m_data = fs::path(::testing::TempDir()) / ("keyring-data-" + std::to_string(::getpid()));
@@ -68,7 +60,7 @@ class StoresReadsAndReplaces : public InsideKeyring {
         const std::string search = "secret-tool search --all service " + std::string(kService)
             + " account telegram-bot > " + found.string() + " 2>&1";
         ASSERT_EQ(std::system(search.c_str()), 0);
-        const std::string items = readFile(found);
+        const std::string items = test::OutboxFolder::read(found);
         EXPECT_EQ(items.find("label = "), items.rfind("label = ")) << "one item: " << items;
         EXPECT_NE(items.find(std::string("label = ") + kLabel), std::string::npos) << items;
 

@@ -1,30 +1,23 @@
 #include "Log.h"
 #include "FakeClock.h"
+#include "OutboxFolder.h"
+#include "ScopedZone.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 using namespace vardel;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string readFile(const fs::path& path)
-{
-    std::stringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
-
 class LogTest : public ::testing::Test {
 protected:
-    void SetUp() override { fs::create_directories(m_folder); }
-    void TearDown() override { fs::remove_all(m_folder); }
     fs::path file() const { return m_folder / "app.log"; }
 
-    fs::path m_folder = fs::path(::testing::TempDir()) / ("log-test-" + std::to_string(::getpid()));
+    test::OutboxFolder m_data;
+    fs::path m_folder = m_data.root();
     std::shared_ptr<test::FakeClock> m_clock = std::make_shared<test::FakeClock>(1772600767.9);
 };
 
@@ -33,13 +26,12 @@ protected:
 TEST_F(LogTest, LineIsLocalStampSpaceMessageNewlineInAPrivateFile)
 {
     // 2026-03-04 05:06:07.9 UTC; the fraction is cut, not rounded. POSIX zones need no time zone database.
-    const std::string saved = std::getenv("TZ") ? std::getenv("TZ") : "";
-    for (const char* zone : { "UTC0", "BRT3" }) {
-        setenv("TZ", zone, 1), tzset();
-        Log(m_folder, m_clock).info(zone); // destruction writes pending lines
+    test::ScopedZone zone("UTC0");
+    for (const char* name : { "UTC0", "BRT3" }) {
+        zone.set(name);
+        Log(m_folder, m_clock).info(name); // destruction writes pending lines
     }
-    saved.empty() ? unsetenv("TZ") : setenv("TZ", saved.c_str(), 1), tzset();
-    EXPECT_EQ(readFile(file()), "2026-03-04 05:06:07 UTC0\n2026-03-04 02:06:07 BRT3\n");
+    EXPECT_EQ(test::OutboxFolder::read(file()), "2026-03-04 05:06:07 UTC0\n2026-03-04 02:06:07 BRT3\n");
     EXPECT_EQ(fs::status(file()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 }
 

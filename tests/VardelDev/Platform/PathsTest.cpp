@@ -1,5 +1,6 @@
 #include "Paths.h"
 #include "AppId.h"
+#include "OutboxFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -27,8 +28,8 @@ TEST(Paths, StandardFolderFollowsAnAbsoluteXdgDataHomeOrFallsBackToHome)
 
 TEST(Paths, PrepareCreatesEveryFolderPrivateAndKeepsExistingOnes)
 {
-    const fs::path root = fs::path(::testing::TempDir()) / ("paths-prepare-" + std::to_string(::getpid()));
-    fs::remove_all(root);
+    test::OutboxFolder data;
+    const fs::path root = data.root();
     const mode_t oldMask = ::umask(022);
     Paths paths(root / "nested" / "data");
     paths.prepare();
@@ -40,5 +41,4 @@ TEST(Paths, PrepareCreatesEveryFolderPrivateAndKeepsExistingOnes)
         EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all) << folder;
     EXPECT_TRUE(fs::is_directory(paths.events() / "2026-01-02"));
     EXPECT_EQ(paths.appState(), paths.data() / "run" / "app-state.json");
-    fs::remove_all(root);
 }

@@ -1,9 +1,9 @@
 #include "VideoInfo.h"
 
+#include "OutboxFolder.h"
+
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 
 using namespace vardel;
 namespace fs = std::filesystem;
@@ -12,8 +12,8 @@ namespace fs = std::filesystem;
 // own recorder.
 TEST(VideoInfoTest, AFinishedClipGivesDurationAndSizeAnythingElseNothing)
 {
-    const fs::path folder = fs::path(::testing::TempDir()) / ("video-info-" + std::to_string(::getpid()));
-    fs::create_directories(folder);
+    test::OutboxFolder data;
+    const fs::path folder = data.root();
     const auto make = [&](const std::string& source, const char* name) {
         return std::system(("ffmpeg -hide_banner -loglevel error -y -f lavfi -i " + source + " '"
                    + (folder / name).string() + "'")
@@ -26,7 +26,7 @@ TEST(VideoInfoTest, AFinishedClipGivesDurationAndSizeAnythingElseNothing)
         || !make("sine=duration=1 -c:a aac", "audio.mp4"))
         GTEST_SKIP() << "the ffmpeg command-line tool is not installed (Debian package ffmpeg)";
     const auto write = [&](const char* name, const std::string& content) {
-        std::ofstream(folder / name, std::ios::binary) << content;
+        test::OutboxFolder::write(folder / name, content);
         return folder / name;
     };
 
@@ -36,14 +36,12 @@ TEST(VideoInfoTest, AFinishedClipGivesDurationAndSizeAnythingElseNothing)
     EXPECT_EQ(std::pair(info->width, info->height), std::pair(320, 180));
     EXPECT_FALSE(VideoInfo::read(folder / "clip.mp4", 0)) << "reading stops at the time-out";
 
-    std::stringstream clip;
-    clip << std::ifstream(folder / "clip.mp4", std::ios::binary).rdbuf();
+    const std::string clip = test::OutboxFolder::read(folder / "clip.mp4");
     EXPECT_FALSE(VideoInfo::read(folder / "audio.mp4")) << "audio only";
     EXPECT_FALSE(VideoInfo::read(write("empty.mp4", ""))) << "zero length";
     EXPECT_FALSE(VideoInfo::read(write("text.mp4", "not a video, just text\n"))) << "text named mp4";
     // The index is written last, so a clip cut in half is one still being written.
-    EXPECT_FALSE(VideoInfo::read(write("half.mp4", clip.str().substr(0, clip.str().size() / 2))))
+    EXPECT_FALSE(VideoInfo::read(write("half.mp4", clip.substr(0, clip.size() / 2))))
         << "unfinished";
     EXPECT_FALSE(VideoInfo::read(folder / "absent.mp4")) << "missing";
-    fs::remove_all(folder);
 }
