@@ -3,6 +3,8 @@
 #include "MainExecutor.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -12,7 +14,8 @@
 namespace vardel::test {
 
 // A main-thread executor that runs nothing until the test drains it. Posts may come from any thread.
-// Delayed work runs once `advance` has moved the executor's own time past its due time, in due order.
+// Delayed work runs once `advance` has moved the executor's own time past its due time, in due order;
+// `waitFor` lets a test block until work posted from other threads has brought about what it expects.
 class ManualMainExecutor final : public MainExecutor {
 public:
     void post(std::function<void()> work) override { postAfter(0, std::move(work)); }
@@ -20,6 +23,23 @@ public:
     {
         std::lock_guard lock(m_mutex);
         m_tasks.emplace(std::make_pair(m_now + std::max(0.0, seconds), m_sequence++), std::move(work));
+        m_posted.notify_all();
+    }
+
+    // Runs due work as it arrives until `done` holds; false when it still does not after `seconds`.
+    bool waitFor(const std::function<bool()>& done, double seconds = 10)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::unique_lock lock(m_mutex);
+            m_posted.wait_for(lock, std::chrono::milliseconds(10),
+                [this] { return !m_tasks.empty() && m_tasks.begin()->first.first <= m_now; });
+            lock.unlock();
+            drain();
+        }
+        return true;
     }
 
     // Runs every task that is due now, including tasks those tasks post. Returns how many ran.
@@ -63,6 +83,7 @@ private:
     }
 
     mutable std::mutex m_mutex;
+    std::condition_variable m_posted;
     double m_now = 0;
     std::uint64_t m_sequence = 0;
     std::map<std::pair<double, std::uint64_t>, std::function<void()>> m_tasks;

@@ -7,7 +7,6 @@
 #include <QImage>
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <semaphore>
 
 using namespace vardel;
@@ -16,36 +15,6 @@ using namespace vardel::test;
 namespace {
 
 constexpr double kStart = 1'000'000.0;
-
-// A main executor whose posts the test waits for (on a condition variable) and runs on its own thread.
-class WaitableExecutor final : public MainExecutor {
-public:
-    void post(std::function<void()> work) override { postAfter(0, std::move(work)); }
-    void postAfter(double seconds, std::function<void()> work) override
-    {
-        m_inner.postAfter(seconds, std::move(work));
-        m_posted.notify_all();
-    }
-    // Runs posted work until `done` holds; false after five seconds without it.
-    bool runUntil(const std::function<bool()>& done)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!done()) {
-            std::unique_lock lock(m_mutex);
-            if (!m_posted.wait_until(lock, deadline, [this] { return m_inner.pending() > 0; }))
-                return false;
-            lock.unlock();
-            m_inner.drain();
-        }
-        return true;
-    }
-    int drain() { return m_inner.drain(); }
-
-private:
-    ManualMainExecutor m_inner;
-    std::mutex m_mutex;
-    std::condition_variable_any m_posted;
-};
 
 // Returns the boxes it is given; can hold the analysis queue inside a call until the test releases it.
 class FakeDetector final : public PersonDetecting {
@@ -107,13 +76,13 @@ protected:
     {
         const std::size_t before = outputs.size();
         EXPECT_TRUE(analyzer->submit(luma, greyFrame(width, height, kStart + offset), kStart + offset));
-        EXPECT_TRUE(executor.runUntil([&] { return outputs.size() > before; }));
+        EXPECT_TRUE(executor.waitFor([&] { return outputs.size() > before; }));
         return outputs.back();
     }
 
-    bool waitForPhotos(std::size_t count) { return executor.runUntil([&] { return photos.size() >= count; }); }
+    bool waitForPhotos(std::size_t count) { return executor.waitFor([&] { return photos.size() >= count; }); }
 
-    WaitableExecutor executor;
+    ManualMainExecutor executor;
     FakeDetector* detector = nullptr;
     std::unique_ptr<Analyzer> analyzer;
     std::vector<Analyzer::Output> outputs;
@@ -135,7 +104,7 @@ TEST_F(AnalyzerTest, AFrameSubmittedWhileOneIsInWorkIsDroppedWithoutOutput)
     EXPECT_FALSE(analyzer->submit(bandThumbnail(3), greyFrame(1280, 720, kStart + 3.85), kStart + 3.85));
     detector->holding = false;
     detector->release.release();
-    ASSERT_TRUE(executor.runUntil([&] { return outputs.size() > before; }));
+    ASSERT_TRUE(executor.waitFor([&] { return outputs.size() > before; }));
     EXPECT_EQ(outputs.back().visionChecks, 1);
     // The next frame is taken again, and nothing arrived for the dropped one.
     feed(bandThumbnail(4), 4.0);
@@ -246,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, AnalyzerFrameSizes,
 
 TEST(AnalyzerLifetime, RefusesBadFramesAndDeliversNothingOnceGone)
 {
-    WaitableExecutor executor;
+    ManualMainExecutor executor;
     int delivered = 0;
     {
         Analyzer analyzer(executor, std::make_unique<FakeDetector>());
@@ -260,40 +229,29 @@ TEST(AnalyzerLifetime, RefusesBadFramesAndDeliversNothingOnceGone)
     EXPECT_EQ(delivered, 0);
 }
 
-namespace {
-
-struct FocusCase {
-    const char* name;
-    ROI area;
-    std::vector<std::uint8_t> luma;
-    PersonDetecting::Focus expected;
-};
-
-class AnalyzerFocus : public ::testing::TestWithParam<FocusCase> { };
-
-} // namespace
-
-TEST_P(AnalyzerFocus, NarrowsTheSearchOnlyWhereThatHelps)
+TEST(AnalyzerFocus, NarrowsTheSearchOnlyWhereThatHelps)
 {
-    const auto focus = Analyzer::focus(GetParam().area, GetParam().luma, flatThumbnail(100), 25);
-    const auto& expected = GetParam().expected;
-    EXPECT_NEAR(focus.x, expected.x, 1e-9);
-    EXPECT_NEAR(focus.y, expected.y, 1e-9);
-    EXPECT_NEAR(focus.w, expected.w, 1e-9);
-    EXPECT_NEAR(focus.h, expected.h, 1e-9);
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, AnalyzerFocus,
-    ::testing::Values(
+    const struct {
+        const char* name;
+        ROI area;
+        std::vector<std::uint8_t> luma;
+        PersonDetecting::Focus expected;
+    } rows[] = {
         // A watched area is grown by a quarter on each side, inside the frame.
-        FocusCase { "watchedArea", { 0.1, 0.2, 0.3, 0.4 }, flatThumbnail(100), { 0.025, 0.1, 0.45, 0.6 } },
-        FocusCase { "areaAtTheCorner", { 0.8, 0.0, 0.2, 0.2 }, flatThumbnail(100), { 0.75, 0.0, 0.25, 0.25 } },
-        FocusCase { "largeWatchedArea", { 0, 0, 0.8, 0.8 }, flatThumbnail(100), { 0, 0, 1, 1 } },
-        FocusCase { "nothingChangedBeyondTheThreshold", ROI::full(), flatThumbnail(125), { 0, 0, 1, 1 } },
+        { "watchedArea", { 0.1, 0.2, 0.3, 0.4 }, flatThumbnail(100), { 0.025, 0.1, 0.45, 0.6 } },
+        { "areaAtTheCorner", { 0.8, 0.0, 0.2, 0.2 }, flatThumbnail(100), { 0.75, 0.0, 0.25, 0.25 } },
+        { "largeWatchedArea", { 0, 0, 0.8, 0.8 }, flatThumbnail(100), { 0, 0, 1, 1 } },
+        { "nothingChangedBeyondTheThreshold", ROI::full(), flatThumbnail(125), { 0, 0, 1, 1 } },
         // Columns 24-47 and rows 18-35 changed: 0.25 x 1/3 of the frame, grown likewise.
-        FocusCase { "changedBlock", ROI::full(), blockThumbnail(100, 200, 24, 18, 48, 36),
+        { "changedBlock", ROI::full(), blockThumbnail(100, 200, 24, 18, 48, 36),
             { 0.25 - 0.0625, 1.0 / 3 - 1.0 / 12, 0.375, 0.5 } },
-        FocusCase {
-            "cornerBlock", ROI::full(), blockThumbnail(100, 0, 0, 0, 24, 27), { 0, 0, 0.3125, 0.625 } },
-        FocusCase { "mostlyChanged", ROI::full(), blockThumbnail(100, 200, 0, 0, 80, 50), { 0, 0, 1, 1 } }),
-    [](const auto& info) { return std::string(info.param.name); });
+        { "cornerBlock", ROI::full(), blockThumbnail(100, 0, 0, 0, 24, 27), { 0, 0, 0.3125, 0.625 } },
+        { "mostlyChanged", ROI::full(), blockThumbnail(100, 200, 0, 0, 80, 50), { 0, 0, 1, 1 } },
+    };
+    for (const auto& row : rows) {
+        const auto focus = Analyzer::focus(row.area, row.luma, flatThumbnail(100), 25);
+        for (auto [got, wanted] : { std::pair { focus.x, row.expected.x }, { focus.y, row.expected.y },
+                 { focus.w, row.expected.w }, { focus.h, row.expected.h } })
+            EXPECT_NEAR(got, wanted, 1e-9) << row.name;
+    }
+}

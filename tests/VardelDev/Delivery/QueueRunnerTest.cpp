@@ -12,7 +12,6 @@
 #include <condition_variable>
 #include <future>
 #include <gtest/gtest.h>
-#include <thread>
 
 using namespace vardel;
 using Fault = test::FakeBotApi::Fault;
@@ -99,19 +98,6 @@ protected:
         [this](const std::string& line) { record.add(line); }, std::make_shared<CurlPoster>(), api.endpoint(),
         clock, [](const std::filesystem::path&) { return std::nullopt; },
         [this](double seconds, std::function<void()> next) { record.schedule(seconds, std::move(next)); } });
-
-    // Runs main-thread work as it arrives until `done` holds (false after 10 s).
-    bool drainUntil(const std::function<bool()>& done)
-    {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > until)
-                return false;
-            if (main->drain() == 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return true;
-    }
 
     // Stops with a flush and returns its log line: everything posted to the send queue before has run.
     std::string stop()
@@ -211,7 +197,7 @@ TEST_F(QueueRunnerTest, FlushWithTheNetworkDownCompletesOnce)
     runner->stopAndFlush(5, [&] { ++done; });
     EXPECT_EQ(record.waitFor("envio encerrado"),
         "envio encerrado: 0 enviado(s) na saída, 1 pendente(s) em outbox/");
-    EXPECT_TRUE(drainUntil([&] { return done == 1; }));
+    EXPECT_TRUE(main->waitFor([&] { return done == 1; }));
     main->advance(10);
     EXPECT_EQ(done, 1);
     EXPECT_EQ(runner->state(), (Snapshot { .running = false, .online = false, .pending = 1 }));
@@ -232,7 +218,7 @@ TEST_F(QueueRunnerTest, AnUploadStillInFlightAtTheFlushDeadlineIsCancelled)
     main->advance(0.2);
     EXPECT_EQ(record.waitFor("envio encerrado", 1, 5),
         "envio encerrado: 0 enviado(s) na saída, 1 pendente(s) em outbox/");
-    EXPECT_TRUE(drainUntil([&] { return done == 1; }));
+    EXPECT_TRUE(main->waitFor([&] { return done == 1; }));
     main->advance(10);
     EXPECT_EQ(done, 1) << "the safety net does not call again";
 }
@@ -265,7 +251,7 @@ TEST_F(QueueRunnerTest, TestMessageReportsSuccessAndScrubbedFailures)
     chatConfirmed = false;
     runner->sendTest("@meu_chat", collect);
     record.waitFor("teste do Telegram: ", 3);
-    ASSERT_TRUE(drainUntil([&] { return results.size() == 3; }));
+    ASSERT_TRUE(main->waitFor([&] { return results.size() == 3; }));
 
     EXPECT_EQ(results[0], std::make_pair(true, L::t(K::testOK, { "@meu_chat" })));
     EXPECT_EQ(api.calls().at(0).fields.at("text"), Captions::brandAndTime(K::tgTest, clock->now()));
