@@ -6,13 +6,13 @@
 #include "Clock.h"
 #include "FileCameraSource.h"
 #include "ManualMainExecutor.h"
+#include "OutboxFolder.h"
 #include "Settings.h"
 #include "VisionPersonDetector.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <thread>
 
 using namespace vardel;
 
@@ -34,14 +34,11 @@ protected:
     {
         if (!fs::exists(kStreet) || !run("ffmpeg -version >/dev/null"))
             GTEST_SKIP() << "needs opencv-doc's vtest.avi and the ffmpeg tool";
-        folder = fs::temp_directory_path() / ("person-flow-" + std::to_string(::getpid()));
-        fs::create_directories(folder);
     }
-    void TearDown() override { fs::remove_all(folder); }
 
-    // Plays `clip` for `seconds` with the area watched; returns the outputs with events, times
-    // relative to the first frame.
-    std::vector<std::pair<double, EventKind>> watch(const fs::path& clip, double seconds)
+    // Plays `clip` with the area watched until the first event (the cool-down allows no second one within
+    // a clip) or `seconds` after the first frame; returns the event, its time relative to the first frame.
+    std::optional<std::pair<double, EventKind>> watch(const fs::path& clip, double seconds)
     {
         test::ManualMainExecutor main;
         SystemClock clock;
@@ -52,29 +49,26 @@ protected:
         analyzer.apply(settings);
         analyzer.setArmedSince(clock.now() - 100);
         std::optional<double> first;
-        std::vector<std::pair<double, EventKind>> events;
+        std::optional<std::pair<double, EventKind>> event;
         analyzer.setOnOutput([&](const Analyzer::Output& output) {
             first = first.value_or(output.now);
-            if (output.kind)
-                events.emplace_back(output.now - *first, *output.kind);
+            if (output.kind && !event)
+                event.emplace(output.now - *first, *output.kind);
         });
         CaptureService capture(std::make_unique<FileCameraSource>(clip.string()), main, clock, [](const std::string&) {});
         capture.onFrame = [&](const std::vector<std::uint8_t>& luma, const Frame& frame, double time) {
             analyzer.submit(luma, frame, time);
         };
         capture.startCamera();
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while ((!first || clock.now() - *first < seconds) && std::chrono::steady_clock::now() < deadline) {
-            main.drain();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        main.waitFor([&] { return event || (first && clock.now() - *first >= seconds); }, 30);
         capture.stopCamera();
         capture.waitUntilIdle();
         main.drain();
-        return events;
+        return event;
     }
 
-    fs::path folder;
+    test::OutboxFolder data;
+    fs::path folder = data.root();
 };
 
 } // namespace
@@ -85,12 +79,12 @@ TEST_F(PersonFlow, PeopleWalkingIntoTheAreaAreConfirmedQuickly)
     const fs::path clip = folder / "walkers.avi";
     ASSERT_TRUE(run("ffmpeg -nostdin -v error -y -ss 48 -t 6 -i '" + kStreet.string() + "' -vf " + kBand
         + " -c:v mpeg4 -q:v 3 '" + clip.string() + "'"));
-    const auto events = watch(clip, 5.9);
-    ASSERT_FALSE(events.empty()) << "no alert";
-    EXPECT_EQ(events[0].second, EventKind::person);
-    std::cout << "first alert " << events[0].first << " s into the clip\n";
-    EXPECT_GT(events[0].first, 3.5); // nobody before they arrive
-    EXPECT_LT(events[0].first, 4.2 + 1.5);
+    const auto event = watch(clip, 5.9);
+    ASSERT_TRUE(event) << "no alert";
+    EXPECT_EQ(event->second, EventKind::person);
+    std::cout << "first alert " << event->first << " s into the clip\n";
+    EXPECT_GT(event->first, 3.5); // nobody before they arrive
+    EXPECT_LT(event->first, 4.2 + 1.5);
 }
 
 TEST_F(PersonFlow, AThingMovingThroughTheEmptyStreetIsNoPerson)
@@ -107,8 +101,7 @@ TEST_F(PersonFlow, AThingMovingThroughTheEmptyStreetIsNoPerson)
           " -c:v mpeg4 -q:v 3 '"
         + clip.string() + "'"));
     // The box is big enough to raise the lasting-motion alert, which the detector must not upgrade.
-    const auto events = watch(clip, 7.5);
-    ASSERT_FALSE(events.empty());
-    for (const auto& [time, kind] : events)
-        EXPECT_EQ(kind, EventKind::unconfirmedMotion) << "at " << time << " s";
+    const auto event = watch(clip, 7.5);
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->second, EventKind::unconfirmedMotion) << "at " << event->first << " s";
 }
