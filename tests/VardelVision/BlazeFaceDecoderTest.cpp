@@ -37,7 +37,7 @@ void expectFace(const BlazeFaceDecoder::Face& face, float score, cv::Rect2f box)
 
 } // namespace
 
-TEST(BlazeFaceDecoder, OffsetsAreInInputPixelsAroundTheAnchorBestFirst)
+TEST(BlazeFaceDecoder, OffsetsAreInInputPixelsAroundTheAnchorBestFirstFromAScoreOfThreeQuarters)
 {
     RawOutputs raw;
     raw.set(2 * (5 * 16 + 7), 12.8f, -25.6f, 51.2f, 64.0f, 3.0f); // row 5, column 7: anchor (7.5/16, 5.5/16)
@@ -46,18 +46,15 @@ TEST(BlazeFaceDecoder, OffsetsAreInInputPixelsAroundTheAnchorBestFirst)
     ASSERT_EQ(faces.size(), 2u);
     expectFace(faces[0], sigmoid(4.0f), { 6.5f / 8 - 0.05f, 2.5f / 8 - 0.05f, 0.1f, 0.1f });
     expectFace(faces[1], sigmoid(3.0f), { 7.5f / 16 + 0.05f - 0.1f, 5.5f / 16 - 0.1f - 0.125f, 0.2f, 0.25f });
-}
 
-TEST(BlazeFaceDecoder, KeepsScoresFromThreeQuartersAndDropsEmptyBoxes)
-{
-    RawOutputs raw;
-    raw.set(10, 0, 0, 20, 20, 1.0f); // 0.731: dropped
-    raw.set(100, 0, 0, 20, 20, 1.1f); // 0.7503: kept
-    raw.set(300, 0, 0, 0, 20, 5.0f); // no width: dropped
-    raw.set(400, 0, 0, 20, -3, 5.0f); // negative height: dropped
-    const auto faces = raw.decode();
-    ASSERT_EQ(faces.size(), 1u);
-    EXPECT_NEAR(faces[0].box.x + faces[0].box.width / 2, BlazeFaceDecoder().anchors()[100].x, 1e-6);
+    RawOutputs edges;
+    edges.set(10, 0, 0, 20, 20, 1.0f); // 0.731: dropped
+    edges.set(100, 0, 0, 20, 20, 1.1f); // 0.7503: kept
+    edges.set(300, 0, 0, 0, 20, 5.0f); // no width: dropped
+    edges.set(400, 0, 0, 20, -3, 5.0f); // negative height: dropped
+    const auto kept = edges.decode();
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_NEAR(kept[0].box.x + kept[0].box.width / 2, BlazeFaceDecoder().anchors()[100].x, 1e-6);
 }
 
 TEST(BlazeFaceDecoder, OverlappingCandidatesBlendByScore)

@@ -106,40 +106,34 @@ Frame frameFromBgr(const cv::Mat& bgr, PixelFormat format)
     return Frame(buffer, 0);
 }
 
-std::vector<cv::Mat> vtestFrames(const std::vector<int>& indices)
+const std::map<int, cv::Mat>& vtestFrames()
 {
-    std::vector<cv::Mat> frames(indices.size());
-    const auto path = exampleFile("vtest.avi");
-    if (path.empty())
-        return {};
-    cv::VideoCapture video(path.string());
-    cv::Mat frame;
-    const int last = indices.empty() ? -1 : *std::max_element(indices.begin(), indices.end());
-    for (int i = 0; i <= last && video.read(frame); ++i)
-        for (std::size_t k = 0; k < indices.size(); ++k)
-            if (indices[k] == i)
-                frames[k] = frame.clone();
+    static const std::map<int, cv::Mat> frames = [] {
+        std::map<int, cv::Mat> read;
+        const auto path = exampleFile("vtest.avi");
+        cv::VideoCapture video;
+        if (path.empty() || !video.open(path.string()))
+            return read;
+        cv::Mat frame;
+        for (int i = 0; i <= 800 && video.grab(); ++i)
+            if (i % 20 == 0 && video.retrieve(frame))
+                read.emplace(i, frame.clone());
+        return read;
+    }();
     return frames;
 }
 
-cv::Mat vtestMedian(int count, int step)
+cv::Mat vtestMedian()
 {
-    const auto path = exampleFile("vtest.avi");
-    if (path.empty())
-        return {};
-    cv::VideoCapture video(path.string());
-    std::vector<cv::Mat> frames;
-    cv::Mat frame;
-    for (int i = 0; frames.size() < static_cast<std::size_t>(count) && video.read(frame); ++i)
-        if (i % step == 0)
-            frames.push_back(frame.clone());
+    const auto& frames = vtestFrames();
     if (frames.empty())
         return {};
-    cv::Mat median(frames[0].size(), CV_8UC3);
-    std::vector<std::uint8_t> values(frames.size());
+    cv::Mat median(frames.begin()->second.size(), CV_8UC3);
+    std::vector<std::uint8_t> values;
     for (std::size_t i = 0; i < median.total() * 3; ++i) {
-        for (std::size_t f = 0; f < frames.size(); ++f)
-            values[f] = frames[f].data[i];
+        values.clear();
+        for (const auto& [index, frame] : frames)
+            values.push_back(frame.data[i]);
         std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
         median.data[i] = values[values.size() / 2];
     }
@@ -149,20 +143,17 @@ cv::Mat vtestMedian(int count, int step)
 std::vector<Sample> labelledSamples(View view)
 {
     const auto labels = readLabels();
-    std::vector<int> indices;
-    for (const auto& [index, people] : labels)
-        indices.push_back(index);
-    const auto frames = vtestFrames(indices);
+    const auto& frames = vtestFrames();
     if (frames.empty() || labels.empty())
         return {};
     const cv::Rect2d whole(0, 0, kSource.width, kSource.height);
     std::vector<Sample> samples;
     std::vector<Focus> foci; // where people were looked for, for the person-free pictures
-    for (std::size_t k = 0; k < indices.size(); ++k) {
-        const auto& people = labels.at(indices[k]);
-        const std::string name = "frame " + std::to_string(indices[k]);
+    for (const auto& [index, people] : labels) {
+        const std::string name = "frame " + std::to_string(index);
+        const cv::Mat& picture = frames.at(index); // labelled frames are among those read
         if (view == View::focusCrops) {
-            const Frame frame = frameFromBgr(frames[k]);
+            const Frame frame = frameFromBgr(picture);
             std::vector<Focus> all;
             for (const auto& box : people)
                 all.push_back(normalized(box, whole));
@@ -172,7 +163,7 @@ std::vector<Sample> labelledSamples(View view)
             }
         } else {
             cv::Mat band;
-            cv::resize(frames[k](kBand), band, kWhole, 0, 0, cv::INTER_LINEAR);
+            cv::resize(picture(kBand), band, kWhole, 0, 0, cv::INTER_LINEAR);
             std::vector<Focus> inside;
             for (const auto& box : people)
                 if (const double cy = box.y + box.height / 2; cy >= kBand.y && cy <= kBand.y + kBand.height)

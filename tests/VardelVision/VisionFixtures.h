@@ -6,6 +6,7 @@
 #include <opencv2/core.hpp>
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,11 +21,12 @@ std::filesystem::path exampleFile(const std::string& name);
 
 Frame frameFromBgr(const cv::Mat& bgr, PixelFormat format = PixelFormat::i420);
 
-// Frames of vtest.avi (BGR) by index, read in one pass; empty when the file is missing.
-std::vector<cv::Mat> vtestFrames(const std::vector<int>& indices);
+// Every twentieth frame of vtest.avi (BGR) up to frame 800, by index: decoded once per process and
+// shared; empty when the file is missing.
+const std::map<int, cv::Mat>& vtestFrames();
 
-// Per-pixel median of `count` frames of vtest.avi taken `step` frames apart: the street without walkers.
-cv::Mat vtestMedian(int count = 41, int step = 20);
+// Per-pixel median of those frames: the street without walkers.
+cv::Mat vtestMedian();
 
 // One call of the detector and the people it should find there (normalized whole-frame boxes).
 struct Sample {
