@@ -12,16 +12,12 @@ namespace {
 
 const std::string kToken = "123456789:AAHdqTcvCH1vGWJxfSeofSAs0K5PALDsaw";
 
-TEST(LogScrubber, MasksEveryFormOfTheKnownSecret)
+TEST(LogScrubber, MasksEveryFormOfTheKnownSecretTokenShapedOrNot)
 {
     const std::string text = "POST https://api.telegram.org/bot" + kToken + "/sendPhoto failed; body token="
         + "123456789%3AAAHdqTcvCH1vGWJxfSeofSAs0K5PALDsaw and 123456789%3aAAHdqTcvCH1vGWJxfSeofSAs0K5PALDsaw";
     EXPECT_EQ(LogScrubber::scrub(text, kToken),
         "POST https://api.telegram.org/bot<token>/sendPhoto failed; body token=<token> and <token>");
-}
-
-TEST(LogScrubber, MasksShortSecretThatDoesNotLookLikeAToken)
-{
     // Not token-shaped, so only the known-secret pass can catch it, including its fully encoded form.
     EXPECT_EQ(LogScrubber::scrub("a=ab:c d, b=ab%3Ac, c=ab%3ac, d=x%2By", "ab:c"),
         "a=<token> d, b=<token>, c=<token>, d=x%2By");
@@ -39,6 +35,7 @@ TEST(LogScrubber, MasksUnknownTokenShapesAtTheBoundaries)
         LogScrubber::scrub("12345:" + std::string(29, 'a') + "!"), "12345:" + std::string(29, 'a') + "!");
     // Digits glued to a word still start a token, as the pattern has no word boundary.
     EXPECT_EQ(LogScrubber::scrub("bot98765432:" + tail30 + "/getMe"), "bot<token>/getMe");
+    EXPECT_EQ(LogScrubber::scrub(std::string(2'000'000, '7') + ":" + std::string(40, 'k')), "<token>");
 }
 
 // The scanner must agree with the pattern it replaces; std::regex is the reference on short texts.
@@ -59,12 +56,6 @@ TEST(LogScrubber, AgreesWithTheRegularExpressionOnRandomTexts)
         }
         ASSERT_EQ(LogScrubber::scrub(text), std::regex_replace(text, pattern, "<token>")) << text;
     }
-}
-
-TEST(LogScrubber, HandlesVeryLongLines)
-{
-    const std::string line(2'000'000, '7');
-    EXPECT_EQ(LogScrubber::scrub(line + ":" + std::string(40, 'k')), "<token>");
 }
 
 } // namespace

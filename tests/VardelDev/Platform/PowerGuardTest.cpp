@@ -95,7 +95,8 @@ const std::multiset<QString> kProtecting { "idle", "sleep", "handle-lid-switch" 
 
 } // namespace
 
-TEST_F(LogindAndUPower, LocksAreHeldOnceWhileProtectingAndReleasedOnAllowOrDestruction)
+// One case: each test process would start the mocks again.
+TEST_F(LogindAndUPower, LocksAreHeldOnlyWhileProtectingScreenLockAndPowerSourceFollowTheServices)
 {
     {
         PowerGuard guard(*s_connection);
@@ -110,10 +111,7 @@ TEST_F(LogindAndUPower, LocksAreHeldOnceWhileProtectingAndReleasedOnAllowOrDestr
         EXPECT_EQ(inhibitors(3), kProtecting);
     }
     EXPECT_TRUE(inhibitors(0).empty());
-}
 
-TEST_F(LogindAndUPower, ScreenLockAndPowerSourceFollowTheServices)
-{
     ScreenLock screen(*s_connection, "c1");
     for (bool locked : { true, false }) {
         call("/org/freedesktop/login1/session/c1", "org.freedesktop.login1.Session", "SetLockedHint",
