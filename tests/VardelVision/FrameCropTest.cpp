@@ -1,5 +1,7 @@
 #include "FrameCrop.h"
 
+#include "YuvFrame.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,22 +11,11 @@ using namespace vardel;
 // Full-range 4:2:0 in both layouts: Y 0 is black, Y 255 white, Y 76 with U 85 and V 255 pure red.
 TEST(FrameCrop, ReadsFramesAsFullRange)
 {
+    const int luma[] = { 0, 255, 76 }, u[] = { 128, 128, 85 }, v[] = { 128, 128, 255 };
     for (PixelFormat format : { PixelFormat::i420, PixelFormat::nv12 }) {
-        auto buffer = std::make_shared<FrameBuffer>(32, 6, format);
-        const std::uint8_t luma[] = { 0, 255, 76 }, u[] = { 128, 128, 85 }, v[] = { 128, 128, 255 };
-        for (int y = 0; y < 6; ++y)
-            std::fill_n(buffer->data(0) + y * buffer->stride(0), 32, luma[y / 2]);
-        for (int y = 0; y < 3; ++y)
-            for (int x = 0; x < 16; ++x) {
-                if (format == PixelFormat::i420) {
-                    buffer->data(1)[y * buffer->stride(1) + x] = u[y];
-                    buffer->data(2)[y * buffer->stride(2) + x] = v[y];
-                } else {
-                    buffer->data(1)[y * buffer->stride(1) + 2 * x] = u[y];
-                    buffer->data(1)[y * buffer->stride(1) + 2 * x + 1] = v[y];
-                }
-            }
-        const cv::Mat bgr = FrameCrop::bgr(Frame(buffer, 0), { 4, 0, 16, 6 });
+        const Frame frame = test::yuvFrame(
+            32, 6, format, [&](int, int y) { return luma[y / 2]; }, [&](int, int y) { return std::pair(u[y], v[y]); });
+        const cv::Mat bgr = FrameCrop::bgr(frame, { 4, 0, 16, 6 });
         ASSERT_EQ(bgr.size(), cv::Size(16, 6));
         EXPECT_EQ(bgr.at<cv::Vec3b>(0, 8), cv::Vec3b(0, 0, 0));
         EXPECT_EQ(bgr.at<cv::Vec3b>(2, 8), cv::Vec3b(255, 255, 255));

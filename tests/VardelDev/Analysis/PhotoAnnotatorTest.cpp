@@ -1,5 +1,7 @@
 #include "PhotoAnnotator.h"
 
+#include "YuvFrame.h"
+
 #include <QBuffer>
 #include <QImageReader>
 #include <gtest/gtest.h>
@@ -135,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, PhotoAnnotatorScale,
         ScaleCase { 1280, 720, 5.0 * 1280 / 1920, 22.0 * 1280 / 1920 },
         // 5·s would be 1.67 px here: the frame keeps its 3 px minimum.
         ScaleCase { 640, 360, 3.0, 22.0 / 3 }),
-    [](const auto& info) { return std::to_string(info.param.width) + "x" + std::to_string(info.param.height); });
+    [](const auto& row) { return std::to_string(row.param.width) + "x" + std::to_string(row.param.height); });
 
 TEST(PhotoAnnotator, StampOverlayIsTransparentButForTheCapsuleWithDarkText)
 {
@@ -171,26 +173,10 @@ TEST(PhotoAnnotator, JpegDecodesToTheSameSizeAndHonoursQuality)
 // Full-range BT.601 in both frame layouts: Y 76, U 85, V 255 is pure red; Y 0 black; Y 255 white.
 TEST(PhotoAnnotator, FramesOfBothLayoutsConvertAsFullRange)
 {
-    const auto make = [](PixelFormat format) {
-        auto buffer = std::make_shared<FrameBuffer>(64, 48, format);
-        for (int y = 0; y < 48; ++y)
-            std::fill_n(buffer->data(0) + y * buffer->stride(0), 64, y < 16 ? 76 : y < 32 ? 0 : 255);
-        for (int y = 0; y < 24; ++y) {
-            const std::uint8_t u = y < 8 ? 85 : 128, v = y < 8 ? 255 : 128;
-            for (int x = 0; x < 32; ++x) {
-                if (format == PixelFormat::i420) {
-                    buffer->data(1)[y * buffer->stride(1) + x] = u;
-                    buffer->data(2)[y * buffer->stride(2) + x] = v;
-                } else {
-                    buffer->data(1)[y * buffer->stride(1) + 2 * x] = u;
-                    buffer->data(1)[y * buffer->stride(1) + 2 * x + 1] = v;
-                }
-            }
-        }
-        return Frame(buffer, 0);
-    };
     for (PixelFormat format : { PixelFormat::i420, PixelFormat::nv12 }) {
-        const QImage picture = PhotoAnnotator::image(make(format));
+        const QImage picture = PhotoAnnotator::image(test::yuvFrame(
+            64, 48, format, [](int, int y) { return y < 16 ? 76 : y < 32 ? 0 : 255; },
+            [](int, int y) { return y < 8 ? std::pair(85, 255) : std::pair(128, 128); }));
         ASSERT_EQ(picture.size(), QSize(64, 48));
         const QRgb red = picture.pixel(10, 4);
         EXPECT_GT(qRed(red), 245);
