@@ -17,11 +17,6 @@ using Focus = PersonDetecting::Focus;
 
 VisionPersonDetector::Models shippedModels() { return VisionPersonDetector::findModels({}); }
 
-bool hasFace(const std::vector<PersonBox>& boxes)
-{
-    return std::any_of(boxes.begin(), boxes.end(), [](const PersonBox& b) { return b.isFace; });
-}
-
 struct LabelledCase {
     const char* name;
     bool network; // false: the HOG fallback
@@ -57,7 +52,7 @@ INSTANTIATE_TEST_SUITE_P(Detectors, LabelledPeople,
     testing::Values(LabelledCase { "networkOnFocusCrops", true, test::View::focusCrops, 0.9 },
         LabelledCase { "networkOnWholeFrames", true, test::View::wholeFrames, 0.85 },
         LabelledCase { "hogOnFocusCrops", false, test::View::focusCrops, 0.8 }),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(VisionPersonDetector, FindsAFaceInBothFrameLayouts)
 {
