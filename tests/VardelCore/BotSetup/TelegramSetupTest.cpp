@@ -47,6 +47,8 @@ namespace {
         EXPECT_EQ(
             TelegramSetup::extractKey("1234:" + std::string(40, 'a') + " 12345:" + std::string(29, 'b')),
             std::nullopt);
+        const std::string shortest = "12345:" + std::string(30, 'c'); // the fewest digits and secret
+        EXPECT_EQ(TelegramSetup::extractKey("key " + shortest), shortest);
         EXPECT_EQ(TelegramSetup::extractKey(""), std::nullopt);
     }
 

@@ -90,6 +90,8 @@ namespace {
         http.answer(200, R"({"version":"1.0","url":"https://x.org/b"})");
         EXPECT_EQ(Updates::check("https://x.org/latest.json", "1.0", http), std::nullopt);
 
+        http.answer(200, R"({"version":"9","url":"https://x.org/b"})" + std::string(Updates::maxFeedBytes, ' '));
+        EXPECT_EQ(failureOf("https://x.org/latest.json", http), Failure::Case::badFeed);
         http.answer(404, R"({"version":"9","url":"https://x.org/b"})");
         EXPECT_EQ(failureOf("https://x.org/latest.json", http), Failure::Case::badFeed);
         http.fail(std::make_exception_ptr(Error(6, "Could not resolve host", "libcurl")));
