@@ -188,8 +188,8 @@ std::vector<Sample> labelledSamples(View view)
             samples.push_back({ name, frame, foci[0], {}, {} });
             continue;
         }
-        // The street's median at every fourth focus; the other pictures at a few.
-        for (std::size_t i = 0; i < foci.size(); i += name == "median" ? 4 : 24)
+        // The street's median at every other focus; the other pictures at a few.
+        for (std::size_t i = 0; i < foci.size(); i += name == "median" ? 2 : 12)
             samples.push_back({ name, frame, foci[i], {}, {} });
     }
     return samples;
