@@ -3,10 +3,12 @@
 #include "PrivateBus.h"
 #include "ScreenLock.h"
 
+#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -61,26 +63,29 @@ protected:
         return s_connection->call(message);
     }
 
-    // What each lock blocks ("other" for a lock not ours, blocking); logind notices a closed lock
-    // asynchronously, so ask until it lists `expected` locks or 5 s pass.
+    // What each lock blocks ("other" for a lock not ours, blocking), as logind lists them now.
+    static std::multiset<QString> listed()
+    {
+        std::multiset<QString> result;
+        const auto array = qvariant_cast<QDBusArgument>(
+            call("/org/freedesktop/login1", "org.freedesktop.login1.Manager", "ListInhibitors").arguments().value(0));
+        for (array.beginArray(); !array.atEnd();) {
+            QString what, who, why, mode;
+            uint uid = 0, pid = 0;
+            array.beginStructure();
+            array >> what >> who >> why >> mode >> uid >> pid;
+            array.endStructure();
+            result.insert(who == "Brisko" && why == "Vardel monitorando" && mode == "block" ? what : "other");
+        }
+        array.endArray();
+        return result;
+    }
+
+    // Logind notices a closed lock asynchronously: ask until it lists `expected` locks or 5 s pass.
     static std::multiset<QString> inhibitors(std::size_t expected)
     {
         for (QDeadlineTimer deadline(5000);; QThread::msleep(10)) {
-            std::multiset<QString> result;
-            const auto array = qvariant_cast<QDBusArgument>(
-                call("/org/freedesktop/login1", "org.freedesktop.login1.Manager", "ListInhibitors")
-                    .arguments()
-                    .value(0));
-            for (array.beginArray(); !array.atEnd();) {
-                QString what, who, why, mode;
-                uint uid = 0, pid = 0;
-                array.beginStructure();
-                array >> what >> who >> why >> mode >> uid >> pid;
-                array.endStructure();
-                result.insert(
-                    who == "Brisko" && why == "Vardel monitorando" && mode == "block" ? what : "other");
-            }
-            array.endArray();
+            auto result = listed();
             if (result.size() == expected || deadline.hasExpired())
                 return result;
         }
@@ -93,6 +98,17 @@ protected:
 
 const std::multiset<QString> kProtecting { "idle", "sleep", "handle-lid-switch" };
 
+// Runs the event loop, where logind's answers arrive (and finished requests are deleted, closing the
+// descriptors of answers dropped), until `done` or 5 s.
+template <typename Done> bool eventually(Done done)
+{
+    for (QDeadlineTimer deadline(5000); !done() && !deadline.hasExpired();) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    return done();
+}
+
 } // namespace
 
 // One case: each test process would start the mocks again.
@@ -102,13 +118,25 @@ TEST_F(LogindAndUPower, LocksAreHeldOnlyWhileProtectingScreenLockAndPowerSourceF
         PowerGuard guard(*s_connection);
         guard.preventSleep();
         guard.preventSleep();
-        EXPECT_TRUE(guard.held());
+        EXPECT_TRUE(eventually([&] { return guard.locks().size() == 3; }));
         EXPECT_EQ(inhibitors(3), kProtecting);
         guard.allowSleep();
         EXPECT_FALSE(guard.held());
         EXPECT_TRUE(inhibitors(0).empty());
+
+        // Answers to a request withdrawn before they arrive are dropped, and their locks with them.
         guard.preventSleep();
+        guard.allowSleep();
+        EXPECT_TRUE(eventually([&] { return listed().empty(); }));
+        EXPECT_FALSE(guard.held());
+
+        // Only the latest request's answers count.
+        guard.preventSleep();
+        guard.allowSleep();
+        guard.preventSleep();
+        EXPECT_TRUE(eventually([&] { return guard.locks().size() == 3 && listed().size() == 3; }));
         EXPECT_EQ(inhibitors(3), kProtecting);
+        EXPECT_EQ(guard.locks().size(), 3u);
     }
     EXPECT_TRUE(inhibitors(0).empty());
 
@@ -144,4 +172,26 @@ TEST(WithoutLogindOrUPower, EverythingIsAbsentAndNothingIsHeld)
     }
     QDBusConnection::disconnectFromBus("empty-bus");
     QDBusConnection::disconnectFromBus("nowhere");
+}
+
+TEST(WithAHungLogind, TheGuardNeverHoldsUpTheMainThread)
+{
+    PrivateBus bus;
+    if (!bus.ok() || std::system("/usr/bin/python3 -c 'import dbus' 2>/dev/null") != 0)
+        GTEST_SKIP() << "needs dbus-daemon and python3-dbus";
+    // Owns logind's name and never answers.
+    bus.start({ "/usr/bin/python3", "-c",
+        "import dbus, time; b = dbus.SystemBus(); b.request_name('org.freedesktop.login1'); time.sleep(120)" });
+    ASSERT_TRUE(bus.waitForName("org.freedesktop.login1"));
+    {
+        PowerGuard guard(QDBusConnection::connectToBus(QString::fromStdString(bus.address()), "hung"), 60000);
+        QElapsedTimer clock;
+        clock.start();
+        guard.preventSleep();
+        guard.allowSleep();
+        guard.preventSleep();
+        EXPECT_LT(clock.elapsed(), 1000);
+        EXPECT_FALSE(guard.held());
+    }
+    QDBusConnection::disconnectFromBus("hung");
 }
