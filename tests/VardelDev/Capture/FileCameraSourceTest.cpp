@@ -38,6 +38,7 @@ namespace {
             m_ready = make("testsrc=size=640x360:rate=30:duration=3", "thirty.mp4")
                 && make("testsrc2=size=320x180:rate=30:duration=1", "short.mp4")
                 && make("testsrc=size=320x180:rate=30:duration=2", "stream.ts")
+                && make("testsrc=size=320x180:rate=1/1000:duration=3000", "slow.mp4")
                 // Black left half, white right half, limited range as most video files are.
                 && make("color=black:size=320x180:rate=10:duration=1,drawbox=x=160:w=160:color=white:t=fill",
                     "levels.mp4");
@@ -203,14 +204,15 @@ namespace {
         return bytes;
     }
 
-    // Files that end, are cut short or are damaged in the middle play again and again, at their pace.
+    // Files that end, are cut short or are damaged in the middle play again and again, at their pace; one
+    // claiming a frame every 1000 s plays one a second.
     TEST_F(FileCaptureTest, DamagedOrShortFilesPlayOnWithoutABurst)
     {
         const std::string stream = bytesOf(Clips::shared().path("stream.ts"));
         std::ofstream(Clips::shared().path("cut.ts"), std::ios::binary) << stream.substr(0, stream.size() * 2 / 5);
         std::ofstream(Clips::shared().path("middle.ts"), std::ios::binary)
             << scrambled(stream, stream.size() * 2 / 5, stream.size() * 3 / 5, true);
-        for (const auto& [name, count] : { std::pair { "short.mp4", 16u }, { "cut.ts", 14u }, { "middle.ts", 22u } }) {
+        for (const auto& [name, count] : { std::pair { "short.mp4", 16u }, { "cut.ts", 14u }, { "middle.ts", 22u }, { "slow.mp4", 4u } }) {
             open(Clips::shared().path(name));
             m_service->startCamera();
             ASSERT_TRUE(waitForFrames(count)) << name;
