@@ -145,6 +145,7 @@ namespace {
             const std::uint8_t* row = frame.luma() + 90 * frame.lumaStride();
             EXPECT_NEAR(row[40], dark, 3);
             EXPECT_NEAR(row[280], light, 3);
+            EXPECT_NEAR(frame.pixels()->data(1)[45 * frame.pixels()->stride(1) + 20], 128, 1); // grey stays grey
             const QImage photo = PhotoAnnotator::image(frame);
             EXPECT_NEAR(qGray(photo.pixel(40, 90)), dark, 3);
             EXPECT_NEAR(qGray(photo.pixel(280, 90)), light, 3);
