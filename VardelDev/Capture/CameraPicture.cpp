@@ -66,16 +66,6 @@ namespace {
         }
     };
 
-    void expand(
-        std::uint8_t* data, int stride, int width, int height, const std::array<std::uint8_t, 256>& map)
-    {
-        for (int row = 0; row < height; ++row) {
-            std::uint8_t* line = data + std::ptrdiff_t(row) * stride;
-            for (int x = 0; x < width; ++x)
-                line[x] = map[line[x]];
-        }
-    }
-
     const RangeTables& rangeTables()
     {
         static const RangeTables tables;
@@ -109,6 +99,18 @@ namespace {
         default:
             return AV_PIX_FMT_NONE;
         }
+    }
+}
+
+void expandRange(const std::uint8_t* source, int sourceStride, std::uint8_t* target, int targetStride,
+    int width, int height, bool chroma)
+{
+    const auto& map = chroma ? rangeTables().chroma : rangeTables().luma;
+    for (int row = 0; row < height; ++row) {
+        const std::uint8_t* from = source + std::ptrdiff_t(row) * sourceStride;
+        std::uint8_t* to = target + std::ptrdiff_t(row) * targetStride;
+        for (int x = 0; x < width; ++x)
+            to[x] = map[from[x]];
     }
 }
 
@@ -195,8 +197,8 @@ bool CameraPicture::makeThumbnail(Thumbnail& scaler)
     if (!scaler.scale(m_bytes.get(), bytesPerLine, width, height, source, m_thumbnail))
         return false;
     if (limited)
-        expand(
-            m_thumbnail.data(), Thumbnail::kWidth, Thumbnail::kWidth, Thumbnail::kHeight, rangeTables().luma);
+        expandRange(m_thumbnail.data(), Thumbnail::kWidth, m_thumbnail.data(), Thumbnail::kWidth,
+            Thumbnail::kWidth, Thumbnail::kHeight, false);
     return true;
 }
 
@@ -222,10 +224,9 @@ std::shared_ptr<const FrameBuffer> CameraPicture::decode() const
         return nullptr;
     }
     if (m_layout.limitedRange) {
-        const auto& tables = rangeTables();
         for (int plane = 0; plane < out->planeCount(); ++plane)
-            expand(out->data(plane), out->stride(plane), out->planeWidth(plane), out->planeHeight(plane),
-                plane == 0 ? tables.luma : tables.chroma);
+            expandRange(out->data(plane), out->stride(plane), out->data(plane), out->stride(plane),
+                out->planeWidth(plane), out->planeHeight(plane), plane > 0);
     }
     return out;
 }

@@ -21,6 +21,11 @@ struct CaptureCounters {
     std::atomic<std::uint64_t> fullDecodes { 0 }; // full-size decodes asked for
 };
 
+// Copies a limited-range plane (luma 16-235, or chroma 16-240 around 128 when `chroma`) to full range
+// 0-255. `source` may be `target`.
+void expandRange(const std::uint8_t* source, int sourceStride, std::uint8_t* target, int targetStride,
+    int width, int height, bool chroma);
+
 // One camera picture in the camera's own bytes, with the 96x54 luma thumbnail made when it was taken
 // (for JPEG from a DCT-scaled decode, for the others by averaging the luma plane). The full 4:2:0
 // planes are made only on `decode`: JPEG through libjpeg-turbo, packed 4:2:2 through libswscale, NV12

@@ -1,6 +1,7 @@
 #include "FileCameraSource.h"
 
 #include "AvErrorText.h"
+#include "CameraPicture.h"
 #include "Error.h"
 #include "SerialQueue.h"
 
@@ -68,6 +69,10 @@ namespace {
     constexpr int kMaxBadPackets = 100;
     // Seconds the playback may run ahead of or behind the file's own clock before it is re-anchored.
     constexpr double kMaxGap = 1.0;
+    // The frame durations a file's claimed rate is held to: a file claiming 0.001 frames a second would
+    // otherwise be waited on for 1000 s whenever the pace is re-anchored or a picture carries no time.
+    constexpr double kShortestFrame = 1.0 / 240;
+    constexpr double kLongestFrame = kMaxGap;
 }
 
 // Demuxer, decoder and playback clock of one stream.
@@ -115,7 +120,8 @@ struct FileCameraSource::Playback {
         AVStream* video = format->streams[stream];
         timeBase = video->time_base;
         if (video->avg_frame_rate.num > 0 && video->avg_frame_rate.den > 0)
-            frameDuration = av_q2d(av_inv_q(video->avg_frame_rate));
+            frameDuration
+                = std::clamp(av_q2d(av_inv_q(video->avg_frame_rate)), kShortestFrame, kLongestFrame);
         decoder = avcodec_alloc_context3(codec);
         packet = av_packet_alloc();
         frame = av_frame_alloc();
@@ -216,6 +222,23 @@ struct FileCameraSource::Playback {
     std::shared_ptr<const FrameBuffer> convert(FramePool& pool)
     {
         bool fullRange = isFullRange(*frame);
+        if (frame->format == AV_PIX_FMT_YUV420P || frame->format == AV_PIX_FMT_YUVJ420P) {
+            // The common case by table: libswscale's general path for a range change costs several
+            // times more than the lookup.
+            auto buffer = pool.acquire(frame->width, frame->height, PixelFormat::i420);
+            for (int plane = 0; plane < 3; ++plane) {
+                const int width = buffer->planeWidth(plane);
+                const int height = buffer->planeHeight(plane);
+                if (fullRange)
+                    for (int row = 0; row < height; ++row)
+                        std::copy_n(frame->data[plane] + std::ptrdiff_t(row) * frame->linesize[plane], width,
+                            buffer->data(plane) + std::ptrdiff_t(row) * buffer->stride(plane));
+                else
+                    expandRange(frame->data[plane], frame->linesize[plane], buffer->data(plane),
+                        buffer->stride(plane), width, height, plane > 0);
+            }
+            return buffer;
+        }
         int key[4] = { frame->width, frame->height, frame->format, fullRange };
         if (!scaler || !std::equal(key, key + 4, scalerKey)) {
             sws_freeContext(scaler);

@@ -1,10 +1,7 @@
 #include "V4L2CameraSource.h"
 
-#include "CaptureService.h"
-#include "Clock.h"
 #include "Error.h"
-#include "FrameThinner.h"
-#include "ManualMainExecutor.h"
+#include "RecordingSink.h"
 #include "SerialQueue.h"
 #include "Thumbnail.h"
 #include "V4L2Discovery.h"
@@ -311,77 +308,37 @@ namespace {
         addNode("video3",
             { .card = "InUse",
                 .reqbufsErrno = EBUSY,
-                .formats = { { kMjpeg, { { 1920, 1080 }, { 1280, 720 } } } } },
+                .formats = { { kYuyv, { { 1280, 720 } } }, { kMjpeg, { { 1920, 1080 }, { 1280, 720 } } } } },
             "platform/d");
         addNode("video4", { .openErrno = EACCES }, "platform/e");
         std::ofstream(sys() / "class/video4linux/video4/name") << "Locked\n";
         std::ofstream(sys() / "class/video4linux/video4/index") << "0\n";
         auto io = std::make_unique<FakeV4L2Io>(m_io);
         FakeV4L2Io& fake = *io;
-        test::ManualMainExecutor main;
-        SystemClock clock;
-        CaptureService service(std::make_unique<V4L2CameraSource>(std::move(io), dev(), sys()), main, clock,
-            [](const std::string&) {});
-        std::vector<std::string> errors;
-        service.onError = [&](const std::string& message) { errors.push_back(message); };
-        std::vector<CameraOpenFailure> failures;
-        service.onOpenFailure = [&](CameraOpenFailure failure) { failures.push_back(failure); };
+        V4L2CameraSource source(std::move(io), dev(), sys());
+        SerialQueue queue("test.video");
+        test::RecordingSink sink;
 
-        for (const char* name : { "Busy", "Output", "NoMemory", "InUse", "Locked" }) {
-            service.setCameraName(name);
-            service.startCamera();
-            service.waitUntilIdle(); // the start has run with this name
+        // A node that cannot be opened is not listed, nor one that does not capture.
+        std::vector<std::pair<CameraOpenFailure, std::string>> failures;
+        for (const CameraDevice& camera : source.devices()) {
+            try {
+                source.start(camera, queue, sink);
+                ADD_FAILURE() << camera.name;
+            } catch (const Error& error) {
+                failures.emplace_back(CameraOpenFailure(error.code()), camera.name + " " + error.description());
+            }
         }
-        main.drain();
-
-        const std::string cannot = "Não foi possível abrir a câmera: ";
-        EXPECT_EQ(errors,
-            (std::vector<std::string> {
-                "Câmera \"Busy\" não encontrada", // a node that cannot be opened is not listed
-                "Câmera \"Output\" não encontrada", // nor one that does not capture
-                cannot + (dev() / "video2").string() + ": Cannot allocate memory",
-                cannot + (dev() / "video3").string() + ": Device or resource busy",
-                cannot + (dev() / "video4").string() + ": Permission denied" }));
+        const auto video = [&](int n) { return (dev() / ("video" + std::to_string(n))).string(); };
         EXPECT_EQ(failures,
-            (std::vector {
-                CameraOpenFailure::other, CameraOpenFailure::busy, CameraOpenFailure::permissionDenied }));
+            (std::vector<std::pair<CameraOpenFailure, std::string>> {
+                { CameraOpenFailure::other, "NoMemory " + video(2) + ": Cannot allocate memory" },
+                { CameraOpenFailure::busy, "InUse " + video(3) + ": Device or resource busy" },
+                { CameraOpenFailure::permissionDenied, "Locked " + video(4) + ": Permission denied" } }));
         EXPECT_EQ(fake.sizesAsked, (std::vector<CameraFormat> { { 1280, 720 }, { 1280, 720 } }));
         EXPECT_EQ(fake.formatsAsked, (std::vector<std::uint32_t> { V4L2_PIX_FMT_YUV420, kMjpeg }));
         EXPECT_EQ(fake.openCount, fake.closeCount);
-        EXPECT_FALSE(service.currentDevice());
     }
-
-    TEST_F(V4L2Test, SourceThatIsNotStartedRefusesFormatsAndStopsHarmlessly)
-    {
-        V4L2CameraSource source(std::make_unique<FakeV4L2Io>(), dev(), sys());
-        EXPECT_TRUE(source.formats().empty());
-        EXPECT_THROW(source.setFormat({ 1280, 720 }), Error);
-        source.stop();
-    }
-
-    // Streams a camera through the source as the capture service does: thinned by time stamp, every
-    // delivered picture kept with the time it was accepted at.
-    struct RecordingSink final : CameraSource::Sink {
-        FrameThinner thinner;
-        double accepted = 0;
-        std::vector<Frame> frames;
-        bool accepts(double time) override
-        {
-            if (!thinner.accept(time))
-                return false;
-            accepted = time;
-            return true;
-        }
-        void deliver(std::shared_ptr<const FrameBuffer> picture) override
-        {
-            frames.emplace_back(std::move(picture), accepted);
-        }
-        void deliverPicture(std::shared_ptr<const EncodedPicture> picture) override
-        {
-            frames.emplace_back(std::move(picture), accepted);
-        }
-        void failed(const std::string&) override { }
-    };
 
     std::string slurp(const fs::path& file)
     {
@@ -486,7 +443,7 @@ namespace {
         FakeV4L2Io& fake = *io;
         V4L2CameraSource source(std::move(io), dev(), sys());
         SerialQueue queue("test.video");
-        RecordingSink sink;
+        test::RecordingSink sink;
         source.start(source.devices().at(0), queue, sink);
         for (int wait = 0; wait < 2000 && !fake.drained(); ++wait)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -494,11 +451,12 @@ namespace {
 
         EXPECT_EQ(fake.formatsAsked, std::vector { camera.fourcc });
         EXPECT_NEAR(fake.periodAsked, 0.1, 1e-6);
-        ASSERT_EQ(sink.frames.size(), 8u); // ten a second, less the two damaged ones
+        const std::vector<Frame>& frames = sink.frames;
+        ASSERT_EQ(frames.size(), 8u); // ten a second, less the two damaged ones
         EXPECT_EQ(source.counters().damaged, 2u);
         EXPECT_EQ(source.counters().fullDecodes, 0u);
         Thumbnail scaler;
-        for (const Frame& frame : sink.frames) {
+        for (const Frame& frame : frames) {
             const int index = int(std::lround((frame.time() - 1000) * 30));
             SCOPED_TRACE(index);
             ASSERT_TRUE(frame.encoded() && frame.pixels() == frame.pixels());
@@ -524,7 +482,7 @@ namespace {
                           kWidth / 2, kWidth / 2, kHeight / 2, step),
                 2 * tolerance);
         }
-        EXPECT_EQ(source.counters().fullDecodes, sink.frames.size()); // once each, however often asked
+        EXPECT_EQ(source.counters().fullDecodes, frames.size()); // once each, however often asked
     }
 
     INSTANTIATE_TEST_SUITE_P(Cameras, V4L2StreamTest,
