@@ -253,7 +253,11 @@ void SettingsWindow::connectModel()
     connect(m_motion, &QRadioButton::clicked, this, [this] { m_model.setDetectionMode(DetectionMode::motion); });
     connect(m_levels, &QButtonGroup::idClicked, this,
         [this](int id) { m_model.sensitivityChanged(sensitivityValue(static_cast<SensitivityLevel>(id))); });
-    connect(m_markArea, &QPushButton::clicked, this, [this] { m_model.beginAreaEdit(); });
+    // The editor opens over the live picture in the main window, which this window would cover.
+    connect(m_markArea, &QPushButton::clicked, this, [this] {
+        m_model.beginAreaEdit();
+        close();
+    });
     connect(m_wholeArea, &QPushButton::clicked, this, [this] { m_model.saveReferenceROI(ROI::full()); });
     connect(m_sendTest, &QPushButton::clicked, this, [this] { m_model.testTelegram(); });
     connect(m_reconnect, &QPushButton::clicked, this, [this] {
