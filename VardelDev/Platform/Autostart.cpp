@@ -6,8 +6,11 @@
 #include <QCoreApplication>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <string_view>
+#include <utility>
 
 namespace vardel {
 
@@ -49,17 +52,11 @@ void Autostart::setEnabled(bool on) const
 
 std::string Autostart::contents() const
 {
-    return "[Desktop Entry]\n"
-           "Type=Application\n"
-           "Name=Brisko\n"
-           "Exec="
-        + execArgument(m_program)
-        + "\n"
-          "Icon="
-        + kApplicationId
-        + "\n"
-          "Terminal=false\n"
-          "X-GNOME-Autostart-enabled=true\n";
+    std::string text = "[Desktop Entry]\nType=Application\nName=Brisko\n";
+    text += "Exec=" + execArgument(m_program) + "\n";
+    text += std::string("Icon=") + kApplicationId + "\n";
+    text += "Terminal=false\nX-GNOME-Autostart-enabled=true\n";
+    return text;
 }
 
 std::string Autostart::execArgument(const std::string& program)
@@ -76,16 +73,16 @@ std::string Autostart::execArgument(const std::string& program)
         quoted += c;
     }
     const std::string argument = needsQuotes ? '"' + quoted + '"' : program;
+    constexpr std::pair<char, std::string_view> escapes[]
+        = { { '\\', "\\\\" }, { '\n', "\\n" }, { '\t', "\\t" }, { '\r', "\\r" }, { '%', "%%" } };
     std::string escaped;
     for (const char c : argument) {
-        switch (c) {
-        case '\\': escaped += "\\\\"; break;
-        case '\n': escaped += "\\n"; break;
-        case '\t': escaped += "\\t"; break;
-        case '\r': escaped += "\\r"; break;
-        case '%': escaped += "%%"; break;
-        default: escaped += c;
-        }
+        const auto found
+            = std::find_if(std::begin(escapes), std::end(escapes), [c](auto e) { return e.first == c; });
+        if (found != std::end(escapes))
+            escaped += found->second;
+        else
+            escaped += c;
     }
     return escaped;
 }

@@ -249,8 +249,10 @@ void SettingsWindow::build()
 
 void SettingsWindow::connectModel()
 {
-    connect(m_person, &QRadioButton::clicked, this, [this] { m_model.setDetectionMode(DetectionMode::person); });
-    connect(m_motion, &QRadioButton::clicked, this, [this] { m_model.setDetectionMode(DetectionMode::motion); });
+    connect(
+        m_person, &QRadioButton::clicked, this, [this] { m_model.setDetectionMode(DetectionMode::person); });
+    connect(
+        m_motion, &QRadioButton::clicked, this, [this] { m_model.setDetectionMode(DetectionMode::motion); });
     connect(m_levels, &QButtonGroup::idClicked, this,
         [this](int id) { m_model.sensitivityChanged(sensitivityValue(static_cast<SensitivityLevel>(id))); });
     // The editor opens over the live picture in the main window, which this window would cover.
@@ -266,8 +268,9 @@ void SettingsWindow::connectModel()
             m_model.openOnboarding();
     });
     connect(m_openFolder, &QPushButton::clicked, this, &SettingsWindow::openRecordings);
-    connect(m_language, &QComboBox::activated, this,
-        [this](int index) { m_model.setLanguage(AppLanguage::allCases().at(static_cast<std::size_t>(index))); });
+    connect(m_language, &QComboBox::activated, this, [this](int index) {
+        m_model.setLanguage(AppLanguage::allCases().at(static_cast<std::size_t>(index)));
+    });
     connect(m_camera, &QComboBox::activated, this,
         [this](int index) { m_model.setCamera(m_camera->itemData(index).toString().toStdString()); });
     connect(m_startAtLogin, &QCheckBox::toggled, this, &SettingsWindow::switchAutostart);
@@ -319,7 +322,8 @@ void SettingsWindow::retext()
 void SettingsWindow::fitWidth()
 {
     // Only the height scrolls: the window is never narrower than its widest row.
-    setMinimumWidth(m_scroll->widget()->minimumSizeHint().width() + m_scroll->verticalScrollBar()->sizeHint().width());
+    setMinimumWidth(
+        m_scroll->widget()->minimumSizeHint().width() + m_scroll->verticalScrollBar()->sizeHint().width());
 }
 
 void SettingsWindow::present()

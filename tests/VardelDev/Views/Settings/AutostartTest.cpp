@@ -13,10 +13,15 @@ namespace {
         std::string exec;
     };
 
+    void PrintTo(const Quoting& quoting, std::ostream* out) { *out << quoting.name; }
+
     class ExecArgument : public testing::TestWithParam<Quoting> { };
 
     // The session must start the same program, whatever the folder's name holds.
-    TEST_P(ExecArgument, StartsTheProgramItNames) { EXPECT_EQ(Autostart::execArgument(GetParam().program), GetParam().exec); }
+    TEST_P(ExecArgument, StartsTheProgramItNames)
+    {
+        EXPECT_EQ(Autostart::execArgument(GetParam().program), GetParam().exec);
+    }
 
     INSTANTIATE_TEST_SUITE_P(Autostart, ExecArgument,
         testing::Values(Quoting { "plain", "/usr/bin/brisko", "/usr/bin/brisko" },
@@ -28,7 +33,8 @@ namespace {
     // Desktops skip an entry the user switched off in their own settings; so does the switch.
     TEST(Autostart, EntrySwitchedOffElsewhereReadsAsOff)
     {
-        const auto entry = std::filesystem::temp_directory_path() / ("brisko-autostart-" + std::to_string(::getpid()));
+        const auto entry
+            = std::filesystem::temp_directory_path() / ("brisko-autostart-" + std::to_string(::getpid()));
         Autostart autostart(entry, "brisko");
         autostart.setEnabled(true);
         EXPECT_TRUE(autostart.enabled());

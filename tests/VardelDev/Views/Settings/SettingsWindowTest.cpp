@@ -1,3 +1,4 @@
+#include "SettingsWindow.h"
 #include "AppHarness.h"
 #include "FakeBotApi.h"
 #include "FileCameraSource.h"
@@ -5,7 +6,6 @@
 #include "MemorySecretStore.h"
 #include "Model.h"
 #include "SettingsStore.h"
-#include "SettingsWindow.h"
 #include "TextFit.h"
 
 #include <QCheckBox>
@@ -41,7 +41,8 @@ namespace {
             options.secrets = std::make_shared<MemorySecretStore>(FakeBotApi::kToken);
             options.endpoint = api.endpoint();
             model = std::make_unique<Model>(std::move(options));
-            window = std::make_unique<SettingsWindow>(*model, nullptr, Autostart(entry(), "/opt/Brisko Test/brisko"));
+            window = std::make_unique<SettingsWindow>(
+                *model, nullptr, Autostart(entry(), "/opt/Brisko Test/brisko"));
         }
         ~Screen()
         {
@@ -72,6 +73,8 @@ namespace {
         return name + "_" + std::to_string(static_cast<int>(info.param.scale * 100)) + "pct";
     }
 
+    void PrintTo(const Look& look, std::ostream* out) { *out << lookName({ look, 0 }); }
+
     class SettingsLook : public testing::TestWithParam<Look> { };
 
     // Every text shows whole, in the language chosen in the window, at the default and a larger text size;
@@ -92,15 +95,17 @@ namespace {
         EXPECT_EQ(screen.find<QCheckBox>("startAtLogin")->text(), qt(K::setStartAtLogin, look.language));
         EXPECT_THAT(clippedTexts(*screen.window), testing::IsEmpty());
 
-        const QString folder = qEnvironmentVariable("BRISKO_SCREENSHOTS", QDir::current().filePath("screenshots"));
+        const QString folder
+            = qEnvironmentVariable("BRISKO_SCREENSHOTS", QDir::current().filePath("screenshots"));
         QDir().mkpath(folder);
         const QString name = QString::fromStdString("settings-" + lookName({ look, 0 }) + ".png");
         EXPECT_TRUE(screen.window->grab().save(QDir(folder).filePath(name)));
     }
 
     INSTANTIATE_TEST_SUITE_P(Settings, SettingsLook,
-        testing::Values(Look { AppLanguage::en, 1.0 }, Look { AppLanguage::ptBR, 1.0 }, Look { AppLanguage::es, 1.0 },
-            Look { AppLanguage::en, 1.5 }, Look { AppLanguage::ptBR, 1.5 }, Look { AppLanguage::es, 1.5 }),
+        testing::Values(Look { AppLanguage::en, 1.0 }, Look { AppLanguage::ptBR, 1.0 },
+            Look { AppLanguage::es, 1.0 }, Look { AppLanguage::en, 1.5 }, Look { AppLanguage::ptBR, 1.5 },
+            Look { AppLanguage::es, 1.5 }),
         lookName);
 
     // The user's changes reach the model and the settings file; the start-at-login switch writes and
@@ -124,7 +129,8 @@ namespace {
         auto* startAtLogin = screen.find<QCheckBox>("startAtLogin");
         EXPECT_FALSE(startAtLogin->isChecked());
         startAtLogin->click();
-        EXPECT_THAT(DataFolder::read(screen.entry()), testing::HasSubstr("\nExec=\"/opt/Brisko Test/brisko\"\n"));
+        EXPECT_THAT(
+            DataFolder::read(screen.entry()), testing::HasSubstr("\nExec=\"/opt/Brisko Test/brisko\"\n"));
         startAtLogin->click();
         EXPECT_FALSE(fs::exists(screen.entry()));
         fs::remove_all(screen.entry().parent_path());
