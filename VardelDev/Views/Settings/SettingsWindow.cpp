@@ -14,7 +14,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -24,7 +23,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <memory>
 
 namespace vardel {
 
@@ -94,25 +92,9 @@ SettingsWindow::SettingsWindow(Model& model, QWidget* parent, Autostart autostar
     build();
     connectModel();
     retext();
-    showDetectionMode();
     showSensitivity();
-    showArea();
-    showTelegram();
-    showCameras();
     showLanguage();
     showNotice();
-    showProblem({});
-    m_startAtLogin->setChecked(m_autostart.enabled());
-}
-
-void SettingsWindow::install(Model& model, QWidget* parent)
-{
-    auto window = std::make_shared<QPointer<SettingsWindow>>();
-    model.openSettings = [&model, parent, window] {
-        if (!*window)
-            *window = new SettingsWindow(model, parent);
-        (*window)->present();
-    };
 }
 
 QString SettingsWindow::text(K key, std::initializer_list<std::string_view> args) const
@@ -326,29 +308,34 @@ void SettingsWindow::fitWidth()
         m_scroll->widget()->minimumSizeHint().width() + m_scroll->verticalScrollBar()->sizeHint().width());
 }
 
-void SettingsWindow::present()
+void SettingsWindow::fitSize()
+{
+    fitWidth();
+    const QWidget* content = m_scroll->widget();
+    const int bar = m_scroll->verticalScrollBar()->sizeHint().width();
+    const int width = std::max(minimumWidth(), content->sizeHint().width() + bar);
+    const int contentHeight
+        = content->hasHeightForWidth() ? content->heightForWidth(width - bar) : content->sizeHint().height();
+    const QLayoutItem* footer = layout()->itemAt(1);
+    QSize size(width,
+        contentHeight
+            + (footer->hasHeightForWidth() ? footer->heightForWidth(width) : footer->sizeHint().height()));
+    if (const QScreen* screen = this->screen())
+        size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
+    resize(size.expandedTo(QSize(minimumWidth(), 0)));
+}
+
+void SettingsWindow::showEvent(QShowEvent* event)
 {
     {
         const QSignalBlocker quiet(m_startAtLogin);
         m_startAtLogin->setChecked(m_autostart.enabled());
     }
-    if (!isVisible()) {
-        // Tall enough for everything at its natural width, but never taller than the screen: the rest
-        // scrolls.
-        fitWidth();
-        const QWidget* content = m_scroll->widget();
-        const int bar = m_scroll->verticalScrollBar()->sizeHint().width();
-        const int width = std::max(minimumWidth(), content->sizeHint().width() + bar);
-        const int contentHeight = content->hasHeightForWidth() ? content->heightForWidth(width - bar)
-                                                               : content->sizeHint().height();
-        QSize size(width, contentHeight + layout()->itemAt(1)->sizeHint().height());
-        if (const QScreen* screen = this->screen())
-            size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
-        resize(size.expandedTo(QSize(minimumWidth(), 0)));
+    if (!m_sized) {
+        m_sized = true;
+        fitSize();
     }
-    show();
-    raise();
-    activateWindow();
+    QWidget::showEvent(event);
 }
 
 void SettingsWindow::showDetectionMode()
@@ -399,7 +386,7 @@ void SettingsWindow::showCameras()
         m_camera->insertItem(0, qs(chosen), qs(chosen));
     if (m_camera->count() == 0)
         m_camera->addItem(text(K::setNoCamera));
-    m_camera->setEnabled(m_model.cameras().size() > 0);
+    m_camera->setEnabled(!m_model.cameras().empty());
     m_camera->setCurrentIndex(std::max(0, m_camera->findData(qs(chosen))));
 }
 

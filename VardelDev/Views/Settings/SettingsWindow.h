@@ -25,19 +25,17 @@ class Model;
 // alert chat with its test and reconnect, the recordings folder, language, camera and the start-at-login
 // entry. It reads the model's published state and calls its operations; it keeps no settings of its own
 // and re-texts itself when the model's language changes. Main thread only; the model must outlive it.
+// The application's shell makes it for `model.openSettings` and shows it.
 class SettingsWindow final : public QWidget {
     Q_OBJECT
 
 public:
     SettingsWindow(Model& model, QWidget* parent = nullptr, Autostart autostart = Autostart::standard());
 
-    // Points `model.openSettings` at one settings window, made on first use as a window of `parent`
-    // (which then owns it).
-    static void install(Model& model, QWidget* parent);
-
-    // Shows the window (re-reading the start-at-login entry, which the user may have changed elsewhere)
-    // and brings it to the front.
-    void present();
+protected:
+    // Re-reads the start-at-login entry, which the user may have changed elsewhere, and on the first
+    // showing sizes the window to its content, never taller than the screen.
+    void showEvent(QShowEvent* event) override;
 
 private:
     QString text(K key, std::initializer_list<std::string_view> args = {}) const;
@@ -45,6 +43,7 @@ private:
     void connectModel();
     void retext();
     void fitWidth();
+    void fitSize();
     void showDetectionMode();
     void showSensitivity();
     void showArea();
@@ -58,6 +57,7 @@ private:
 
     Model& m_model;
     Autostart m_autostart;
+    bool m_sized = false;
     QWidget* m_areaView = nullptr;
     QScrollArea* m_scroll = nullptr;
     QGroupBox* m_alerts = nullptr;
