@@ -118,6 +118,13 @@ namespace vardel {
     X(setOpenFolder) \
     X(setRecordingsNote) \
     X(setLanguage) \
+    /* Settings window */ \
+    X(setCamera) \
+    X(setNoCamera) \
+    X(setAreaWhole) \
+    X(setStartAtLogin) \
+    X(setAutostartFailed) \
+    X(setOpenFailed) \
     X(testOK) \
     X(testFail) \
     X(notConfirmed) \

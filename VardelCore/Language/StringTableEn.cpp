@@ -113,6 +113,13 @@ namespace {
         { K::setOpenFolder, "Open folder" },
         { K::setRecordingsNote, "Photos and videos stay on this computer, one folder per day." },
         { K::setLanguage, "Language" },
+        // Settings window
+        { K::setCamera, "Camera" },
+        { K::setNoCamera, "No camera found" },
+        { K::setAreaWhole, "The whole view" },
+        { K::setStartAtLogin, "Start at login" },
+        { K::setAutostartFailed, "Couldn't change starting at login: %@" },
+        { K::setOpenFailed, "Couldn't open %@." },
         { K::testOK, "Test sent to %@." },
         { K::testFail, "Failed: %@" },
         { K::notConfirmed, "not confirmed" },

@@ -114,6 +114,13 @@ namespace {
         { K::setOpenFolder, "Abrir carpeta" },
         { K::setRecordingsNote, "Las fotos y los vídeos se quedan en este ordenador, una carpeta por día." },
         { K::setLanguage, "Idioma" },
+        // Settings window
+        { K::setCamera, "Cámara" },
+        { K::setNoCamera, "No se encontró ninguna cámara" },
+        { K::setAreaWhole, "Toda la imagen" },
+        { K::setStartAtLogin, "Abrir al iniciar sesión" },
+        { K::setAutostartFailed, "No se pudo cambiar el inicio con la sesión: %@" },
+        { K::setOpenFailed, "No se pudo abrir %@." },
         { K::testOK, "Prueba enviada a %@." },
         { K::testFail, "Falló: %@" },
         { K::notConfirmed, "sin confirmar" },

@@ -115,6 +115,13 @@ namespace {
         { K::setOpenFolder, "Abrir pasta" },
         { K::setRecordingsNote, "Fotos e vídeos ficam neste computador, uma pasta por dia." },
         { K::setLanguage, "Idioma" },
+        // Settings window
+        { K::setCamera, "Câmera" },
+        { K::setNoCamera, "Nenhuma câmera encontrada" },
+        { K::setAreaWhole, "A imagem inteira" },
+        { K::setStartAtLogin, "Iniciar ao entrar na sessão" },
+        { K::setAutostartFailed, "Não foi possível mudar o início com a sessão: %@" },
+        { K::setOpenFailed, "Não foi possível abrir %@." },
         { K::testOK, "Teste enviado para %@." },
         { K::testFail, "Falhou: %@" },
         { K::notConfirmed, "não confirmado" },
