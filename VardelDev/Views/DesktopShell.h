@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QWidget>
 
 #include <functional>
 #include <memory>
@@ -13,7 +14,7 @@
 
 class QMenu;
 class QSettings;
-class QWidget;
+
 
 namespace vardel {
 
