@@ -114,8 +114,10 @@ void CameraStage::placeOverlays()
     m_editor->setGeometry(rect());
     m_badge->adjustSize();
     m_badge->move(video.left() + 10, video.top() + 10);
-    const int noteWidth = qMin(m_note->sizeHint().width(), video.width() - 20);
-    m_note->setFixedWidth(qMax(noteWidth, 0));
+    // One line when it fits, wrapped to the picture's width otherwise (padding and border included).
+    const int oneLine = m_note->fontMetrics().horizontalAdvance(m_note->text()) + 2 * 12;
+    const int noteWidth = qMax(qMin(oneLine, video.width() - 20), 0);
+    m_note->setFixedWidth(noteWidth);
     m_note->setFixedHeight(m_note->heightForWidth(noteWidth) > 0 ? m_note->heightForWidth(noteWidth)
                                                                   : m_note->sizeHint().height());
     m_note->move(video.left() + 10, video.bottom() - m_note->height() - 10);
@@ -146,7 +148,7 @@ void CameraStage::paintEvent(QPaintEvent*)
     }
     // The watched area, when only part of the picture is watched (the editor draws its own).
     const ROI area = m_model.currentROI();
-    if (!m_model.editingArea() && !area.isFull()) {
+    if (!m_model.editingArea() && !m_model.roi().isFull()) {
         painter.setPen(QPen(QColor(255, 255, 255, 200), 1.5, Qt::DashLine));
         painter.drawRect(QRectF(video.x() + area.x * video.width(), video.y() + area.y * video.height(),
             area.w * video.width(), area.h * video.height()));
