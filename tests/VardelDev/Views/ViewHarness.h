@@ -15,18 +15,20 @@
 namespace vardel::test {
 
 struct ViewModel {
-    explicit ViewModel(std::shared_ptr<SecretStore> secrets = std::make_shared<MemorySecretStore>("1:token"))
-        : model(options(folder, std::move(secrets)))
+    explicit ViewModel(std::shared_ptr<SecretStore> secrets = std::make_shared<MemorySecretStore>("1:token"),
+        const std::filesystem::path& camera = kStreetVideo)
+        : model(options(folder, std::move(secrets), camera))
         , defaults(std::make_shared<QSettings>(
               QString::fromStdString((folder.root / "defaults.ini").string()), QSettings::IniFormat))
     {
     }
 
-    static Model::Options options(const DataFolder& folder, std::shared_ptr<SecretStore> secrets)
+    static Model::Options options(
+        const DataFolder& folder, std::shared_ptr<SecretStore> secrets, const std::filesystem::path& camera)
     {
         Model::Options options;
         options.paths = folder.paths;
-        options.camera = std::make_unique<FileCameraSource>(kStreetVideo.string());
+        options.camera = std::make_unique<FileCameraSource>(camera.string());
         options.secrets = std::move(secrets);
         options.endpoint = "http://127.0.0.1:" + std::to_string(freePort());
         return options;
