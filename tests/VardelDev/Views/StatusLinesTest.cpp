@@ -98,8 +98,7 @@ namespace {
                     in.lastEvent = kSince;
                 },
                 "Protection on", "clock", "Last alert: " + Captions::dayTime(kSince, AppLanguage::en),
-                "Telegram not set up", StatusLines::Link::cameraHelp },
-            Case { "NothingYet", [](auto&) {}, "Protection off", "clock", "No alerts yet", "Telegram not set up" }),
+                "Telegram not set up", StatusLines::Link::cameraHelp }),
         [](const auto& tested) { return tested.param.name; });
 
     struct NoteCase {

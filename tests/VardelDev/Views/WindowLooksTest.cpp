@@ -60,11 +60,6 @@ namespace {
 
     const State kStates[] = {
         { "Off", Phase::Kind::off, Mode::off, [](auto&, auto&) {} },
-        { "Starting", Phase::Kind::starting, Mode::monitor,
-            [](StatusLines::Input& in, MainWindow::Look&) {
-                in.telegramOK = true;
-                in.onAC = true;
-            } },
         { "MotionWithNotes", Phase::Kind::monitoring, Mode::monitor,
             [](StatusLines::Input& in, MainWindow::Look& look) {
                 in.monitorSince = kNow - 3000;
