@@ -178,7 +178,7 @@ void MainWindow::scheduleRefresh()
 void MainWindow::showLook(const Look& look)
 {
     const StatusLines& lines = look.lines;
-    m_header->show(look.header);
+    m_header->present(look.header);
     m_stage->refresh(lines, look.mode, look.personVisible);
     m_preview->setText(q(L::t(look.previewOn ? K::ctlCloseCamera : K::camShow)));
     m_area->setText(q(L::t(K::setMarkOnCamera)));

@@ -26,14 +26,14 @@ class MainWindow final : public QMainWindow {
 public:
     // Everything the window shows, computed from the model (or made by hand, to render any state).
     struct Look {
-        StatusPresentation header;
-        StatusLines lines;
+        StatusPresentation header {};
+        StatusLines lines {};
         Mode mode = Mode::off;
         bool previewOn = false;
         bool protecting = false; // protection wanted or on
         bool personVisible = false;
-        std::optional<std::string> notice;
-        std::optional<Updates::Release> update;
+        std::optional<std::string> notice {};
+        std::optional<Updates::Release> update {};
     };
 
     explicit MainWindow(Model& model, QWidget* parent = nullptr);

@@ -36,7 +36,7 @@ StatusHeader::StatusHeader(QWidget* parent)
     row->addLayout(lines, 1);
 }
 
-void StatusHeader::show(const StatusPresentation& presentation)
+void StatusHeader::present(const StatusPresentation& presentation)
 {
     if (presentation == m_shown && !m_title->text().isEmpty())
         return;

@@ -15,7 +15,7 @@ class StatusHeader final : public QWidget {
 public:
     explicit StatusHeader(QWidget* parent = nullptr);
 
-    void show(const StatusPresentation& presentation);
+    void present(const StatusPresentation& presentation);
 
 private:
     QLabel* m_symbol;

@@ -19,19 +19,19 @@ struct StatusLines {
 
     struct Input {
         Mode mode = Mode::off;
-        std::optional<double> monitorSince;
-        std::optional<double> lastEvent;
-        std::optional<double> lastPhotoSentAt;
+        std::optional<double> monitorSince {};
+        std::optional<double> lastEvent {};
+        std::optional<double> lastPhotoSentAt {};
         bool photoPending = false;
-        std::optional<bool> telegramOK;
+        std::optional<bool> telegramOK {};
         int queue = 0;
         std::string chatLabel = "-";
-        std::optional<bool> onAC;
+        std::optional<bool> onAC {};
         bool permissionDenied = false;
-        std::optional<double> personAt;
+        std::optional<double> personAt {};
         bool hasPersonBoxes = false;
         bool editingArea = false;
-        std::optional<std::string> formatInfo;
+        std::optional<std::string> formatInfo {};
         double now = 0;
 
         static Input from(const Model& model, double now);
