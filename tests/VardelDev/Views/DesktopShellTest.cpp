@@ -12,36 +12,24 @@ namespace {
 
     // The shell with its dialogs replaced by counters: `answer` is what the quit confirmation replies.
     struct Shell {
-        explicit Shell(ViewModel& view, bool tray = true)
-            : shell(view.model, options(view, tray))
+        explicit Shell(ViewModel& view, bool tray = true, DesktopShell::OnboardingFactory flow = {})
+            : shell(view.model,
+                  { view.defaults, nullptr, std::move(flow), {}, [this] { return ++asked, answer; },
+                      [this](const QString&, const QString& text) { explained.push_back(text.toStdString()); },
+                      [tray] { return tray; }, [this] { ++finished; } })
         {
-        }
-
-        DesktopShell::Options options(ViewModel& view, bool tray)
-        {
-            DesktopShell::Options options;
-            options.defaults = view.defaults;
-            options.confirmQuit = [this] {
-                ++asked;
-                return answer;
-            };
-            options.explain = [this](const QString&, const QString& text) { explained.push_back(text); };
-            options.trayAvailable = [tray] { return tray; };
-            options.finish = [this] { ++finished; };
-            return options;
         }
 
         bool answer = false;
         int asked = 0;
         int finished = 0;
-        std::vector<QString> explained;
+        std::vector<std::string> explained;
         DesktopShell shell;
     };
 
     struct QuitCase {
         std::string name;
-        bool protecting;
-        bool answer;
+        bool protecting, answer;
         int asked;
         bool quits;
     };
@@ -56,19 +44,14 @@ namespace {
         ViewModel view;
         Shell shell(view);
         shell.answer = c.answer;
-        if (c.protecting) {
+        if (c.protecting)
             view.model.toggleMonitoring();
-            ASSERT_EQ(view.model.mode(), Mode::monitor) << view.model.phase().failure;
-        }
         shell.shell.quit();
         EXPECT_EQ(shell.asked, c.asked);
         EXPECT_EQ(runUntil([&] { return shell.finished > 0; }, c.quits ? 20 : 0.5), c.quits);
-        EXPECT_EQ(view.model.mode(), c.quits ? Mode::off : Mode::monitor);
-        if (c.quits) {
-            shell.shell.quit(); // a second request while shutting down changes nothing
-            runUntil([] { return false; }, 0.2);
-            EXPECT_EQ(shell.finished, 1);
-        }
+        EXPECT_EQ(view.model.mode(), c.protecting && !c.quits ? Mode::monitor : Mode::off);
+        shell.shell.quit(); // nothing more while shutting down
+        EXPECT_EQ(shell.finished, c.quits ? 1 : 0);
     }
 
     INSTANTIATE_TEST_SUITE_P(Cases, Quitting,
@@ -77,48 +60,35 @@ namespace {
             QuitCase { "ProtectingCancelled", true, false, 1, false }),
         [](const auto& tested) { return tested.param.name; });
 
-    struct CloseCase {
-        std::string name;
-        bool tray;
-        K explanation;
-    };
-
-    class ClosingWhileProtecting : public testing::TestWithParam<CloseCase> { };
+    class ClosingWhileProtecting : public testing::TestWithParam<bool> { };
 
     // GIVEN protection on WHEN the main window is closed twice THEN protection goes on, the explanation is
     // shown once, the window is hidden (with a tray, which brings it back) or minimised (without one).
     TEST_P(ClosingWhileProtecting, KeepsProtectingAndTheWindowCanComeBack)
     {
-        const CloseCase& c = GetParam();
+        const bool tray = GetParam();
         L::setLanguage(AppLanguage::en);
         ViewModel view;
-        Shell shell(view, c.tray);
+        Shell shell(view, tray);
         MainWindow& window = shell.shell.window();
         view.model.toggleMonitoring();
-        shell.shell.showWindow();
         view.model.togglePreview();
         for (int close = 0; close < 2; ++close) {
-            window.close();
-            EXPECT_EQ(window.isVisible(), !c.tray);
-            EXPECT_EQ(window.isMinimized(), !c.tray);
             shell.shell.showWindow();
+            window.close();
+            EXPECT_EQ(window.isVisible(), !tray);
+            EXPECT_EQ(window.isMinimized(), !tray);
         }
         EXPECT_EQ(view.model.mode(), Mode::monitor);
         EXPECT_FALSE(view.model.previewOn());
         EXPECT_EQ(shell.finished, 0);
-        ASSERT_EQ(shell.explained.size(), 1u);
-        EXPECT_EQ(shell.explained[0].toStdString(), L::t(c.explanation, { "Brisko" }));
-
-        window.close();
+        EXPECT_EQ(shell.explained, std::vector { L::t(tray ? K::alKeepsBody : K::alKeepsBodyNoTray, { "Brisko" }) });
         emit shell.shell.tray().activated(QSystemTrayIcon::Trigger);
-        EXPECT_TRUE(window.isVisible());
-        EXPECT_FALSE(window.isMinimized());
+        EXPECT_TRUE(window.isVisible() && !window.isMinimized());
     }
 
-    INSTANTIATE_TEST_SUITE_P(Cases, ClosingWhileProtecting,
-        testing::Values(CloseCase { "WithTray", true, K::alKeepsBody },
-            CloseCase { "WithoutTray", false, K::alKeepsBodyNoTray }),
-        [](const auto& tested) { return tested.param.name; });
+    INSTANTIATE_TEST_SUITE_P(Cases, ClosingWhileProtecting, testing::Bool(),
+        [](const auto& tested) { return tested.param ? "WithTray" : "WithoutTray"; });
 
     // A keyring that answers only when the test lets it.
     class HeldSecretStore final : public SecretStore {
@@ -148,19 +118,13 @@ namespace {
         if (!c.paired)
             view.model.requireChatConfirmation();
         int flows = 0;
-        DesktopShell::Options options;
-        options.defaults = view.defaults;
-        options.onboarding = [&flows](Model&, std::function<void(bool)>) {
-            ++flows;
-            return new QWidget;
-        };
-        DesktopShell shell(view.model, std::move(options));
-        shell.start();
-        EXPECT_FALSE(shell.window().isVisible());
+        Shell shell(view, true, [&flows](Model&, std::function<void(bool)>) { return ++flows, new QWidget; });
+        shell.shell.start();
+        EXPECT_FALSE(shell.shell.window().isVisible());
         keyring->answer.set_value(c.token);
-        EXPECT_TRUE(runUntil([&] { return shell.window().isVisible() || flows > 0; }, 5));
+        EXPECT_TRUE(runUntil([&] { return shell.shell.window().isVisible() || flows > 0; }, 5));
         EXPECT_EQ(flows, c.onboarding ? 1 : 0);
-        EXPECT_EQ(shell.window().isVisible(), !c.onboarding);
+        EXPECT_EQ(shell.shell.window().isVisible(), !c.onboarding);
     }
 
     INSTANTIATE_TEST_SUITE_P(Cases, Starting,

@@ -4,19 +4,19 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
 namespace vardel {
 namespace {
 
     constexpr double kSince = 1'760'000'000; // protection switched on
     std::string hm(double at) { return Captions::hourMinute(at, AppLanguage::en); }
+    std::string day(double at) { return Captions::dayTime(at, AppLanguage::en); }
+    const std::string kOnSince = "Protection on since " + hm(kSince);
 
     struct Case {
         std::string name;
-        std::function<void(StatusLines::Input&)> given;
+        StatusLines::Input input;
         std::string control, symbol, primary, secondary;
-        StatusLines::Link link = StatusLines::Link::none;
+        StatusLines::Link link = StatusLines::Link::viewPhoto;
     };
 
     class StatusLinesCase : public testing::TestWithParam<Case> { };
@@ -24,9 +24,8 @@ namespace {
     TEST_P(StatusLinesCase, ControlAndContextLines)
     {
         L::setLanguage(AppLanguage::en);
-        StatusLines::Input input;
+        StatusLines::Input input = GetParam().input;
         input.now = kSince + 3600;
-        GetParam().given(input);
         const StatusLines lines = StatusLines::make(input);
         EXPECT_EQ(lines.control, GetParam().control);
         EXPECT_EQ(lines.symbol, GetParam().symbol);
@@ -35,70 +34,34 @@ namespace {
         EXPECT_EQ(lines.link, GetParam().link);
     }
 
-    void protecting(StatusLines::Input& in)
-    {
-        in.mode = Mode::monitor;
-        in.monitorSince = kSince;
-    }
+    using In = StatusLines::Input;
+    constexpr Mode kOn = Mode::monitor;
 
     INSTANTIATE_TEST_SUITE_P(Cases, StatusLinesCase,
         testing::Values(
-            Case { "OnSinceNoEvent", protecting, "Protection on since " + hm(kSince), "clock",
-                "No alerts since " + hm(kSince), "Telegram not set up" },
+            Case { "OnSinceNoEvent", In { .mode = kOn, .monitorSince = kSince }, kOnSince, "clock",
+                "No alerts since " + hm(kSince), "Telegram not set up", StatusLines::Link::none },
             Case { "PhotoWaitsWhileOffline",
-                [](auto& in) {
-                    protecting(in);
-                    in.lastEvent = kSince + 900;
-                    in.photoPending = true;
-                    in.telegramOK = false;
-                    in.queue = 1;
-                },
-                "Protection on since " + hm(kSince), "paperplane",
-                "Photo saved · it will be sent when the connection is back", "Telegram unreachable · 1 waiting",
-                StatusLines::Link::viewPhoto },
+                In { .mode = kOn, .monitorSince = kSince, .lastEvent = kSince + 900, .photoPending = true,
+                    .telegramOK = false, .queue = 1 },
+                kOnSince, "paperplane", "Photo saved · it will be sent when the connection is back",
+                "Telegram unreachable · 1 waiting" },
             Case { "PhotoSent",
-                [](auto& in) {
-                    protecting(in);
-                    in.lastEvent = kSince + 900;
-                    in.lastPhotoSentAt = kSince + 960;
-                    in.telegramOK = true;
-                    in.onAC = true;
-                },
-                "Protection on since " + hm(kSince), "checkmark.circle.fill", "Photo sent to Telegram at " + hm(kSince + 960),
-                "Telegram connected · Plugged in", StatusLines::Link::viewPhoto },
+                In { .mode = kOn, .monitorSince = kSince, .lastEvent = kSince + 900, .lastPhotoSentAt = kSince + 960,
+                    .telegramOK = true, .onAC = true },
+                kOnSince, "checkmark.circle.fill", "Photo sent to Telegram at " + hm(kSince + 960),
+                "Telegram connected · Plugged in" },
             // A photo that could not be written is not "being sent" for the rest of the run.
-            Case { "PhotoLostShowsTheAlertTime",
-                [](auto& in) {
-                    protecting(in);
-                    in.lastEvent = kSince + 900;
-                },
-                "Protection on since " + hm(kSince), "clock",
-                "Last alert: " + Captions::dayTime(kSince + 900, AppLanguage::en), "Telegram not set up",
-                StatusLines::Link::viewPhoto },
+            Case { "PhotoLostShowsTheAlertTime", In { .mode = kOn, .monitorSince = kSince, .lastEvent = kSince + 900 },
+                kOnSince, "clock", "Last alert: " + day(kSince + 900), "Telegram not set up" },
             Case { "EventBeforeThisRunIsNotRecent",
-                [](auto& in) {
-                    protecting(in);
-                    in.lastEvent = kSince - 1;
-                    in.photoPending = true;
-                },
-                "Protection on since " + hm(kSince), "clock", "No alerts since " + hm(kSince), "Telegram not set up",
-                StatusLines::Link::viewPhoto },
-            Case { "OffAfterAnEventOnBattery",
-                [](auto& in) {
-                    in.lastEvent = kSince;
-                    in.chatLabel = "Home";
-                    in.onAC = false;
-                },
-                "Protection off", "clock", "Last alert: " + Captions::dayTime(kSince, AppLanguage::en),
-                "Telegram: Home · On battery", StatusLines::Link::viewPhoto },
-            Case { "CameraRefused",
-                [](auto& in) {
-                    in.mode = Mode::monitor;
-                    in.permissionDenied = true;
-                    in.lastEvent = kSince;
-                },
-                "Protection on", "clock", "Last alert: " + Captions::dayTime(kSince, AppLanguage::en),
-                "Telegram not set up", StatusLines::Link::cameraHelp }),
+                In { .mode = kOn, .monitorSince = kSince, .lastEvent = kSince - 1, .photoPending = true }, kOnSince,
+                "clock", "No alerts since " + hm(kSince), "Telegram not set up" },
+            Case { "OffAfterAnEventOnBattery", In { .lastEvent = kSince, .chatLabel = "Home", .onAC = false },
+                "Protection off", "clock", "Last alert: " + day(kSince), "Telegram: Home · On battery" },
+            Case { "CameraRefused", In { .mode = kOn, .lastEvent = kSince, .permissionDenied = true },
+                "Protection on", "clock", "Last alert: " + day(kSince), "Telegram not set up",
+                StatusLines::Link::cameraHelp }),
         [](const auto& tested) { return tested.param.name; });
 
     struct NoteCase {
@@ -114,15 +77,11 @@ namespace {
     TEST_P(PictureNote, ChipForTenSecondsUnlessEditingAndFormatNoteFirst)
     {
         L::setLanguage(AppLanguage::en);
-        StatusLines::Input input;
-        input.now = kSince;
-        input.personAt = kSince - GetParam().personAge;
-        input.hasPersonBoxes = true;
-        input.editingArea = GetParam().editing;
-        if (GetParam().format)
-            input.formatInfo = "format";
+        const NoteCase& c = GetParam();
+        const In input { .personAt = kSince - c.personAge, .hasPersonBoxes = true, .editingArea = c.editing,
+            .formatInfo = c.format ? std::optional<std::string>("format") : std::nullopt, .now = kSince };
         const StatusLines lines = StatusLines::make(input);
-        EXPECT_EQ(lines.note, GetParam().note);
+        EXPECT_EQ(lines.note, c.note);
         if (lines.note == StatusLines::Note::personChip) {
             EXPECT_EQ(lines.noteText, "Person · " + Captions::time(*input.personAt, AppLanguage::en));
         }

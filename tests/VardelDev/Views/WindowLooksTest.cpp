@@ -30,8 +30,8 @@ namespace {
     struct State {
         std::string name;
         Phase::Kind phase;
-        Mode mode;
-        std::function<void(StatusLines::Input&, MainWindow::Look&)> more;
+        StatusLines::Input lines;
+        bool notes = false; // format note, notice and a newer release
     };
 
     MainWindow::Look lookOf(const State& state)
@@ -40,52 +40,33 @@ namespace {
         const Phase phase = state.phase == Phase::Kind::failed
             ? Phase::failed(L::t(K::ntNoCameraPermission, { "Brisko" }))
             : Phase::of(state.phase);
-        StatusPresentation::Input header { phase, std::nullopt, true, std::nullopt, kNow, 600 };
-        StatusLines::Input lines;
-        lines.mode = state.mode;
+        StatusLines::Input lines = state.lines;
         lines.now = kNow;
-        MainWindow::Look look;
-        look.mode = state.mode;
-        look.previewOn = state.mode != Mode::off;
-        look.protecting = state.mode == Mode::monitor;
-        state.more(lines, look);
-        if (lines.monitorSince && lines.lastEvent)
-            header = { phase, lines.monitorSince, false,
-                std::pair(EventKind::unconfirmedMotion, *lines.lastEvent), kNow, 600 };
-        look.header = StatusPresentation::make(header);
+        MainWindow::Look look { .mode = lines.mode, .previewOn = lines.mode != Mode::off,
+            .protecting = lines.mode == Mode::monitor };
+        if (state.notes) {
+            lines.formatInfo = L::t(K::fmtWaiting, { "1280×720" });
+            look.notice = L::t(K::ntModePerson);
+            look.update = Updates::Release { "10.20.30", "https://example.org/brisko.deb", std::nullopt };
+        }
+        std::optional<std::pair<EventKind, double>> event;
+        if (lines.lastEvent)
+            event = std::pair(EventKind::unconfirmedMotion, *lines.lastEvent);
+        look.header = StatusPresentation::make({ phase, lines.monitorSince, false, event, kNow, 600 });
         look.lines = StatusLines::make(lines);
-        look.personVisible = StatusLines::personVisible(lines);
         return look;
     }
 
+    using In = StatusLines::Input;
     const State kStates[] = {
-        { "Off", Phase::Kind::off, Mode::off, [](auto&, auto&) {} },
-        { "MotionWithNotes", Phase::Kind::monitoring, Mode::monitor,
-            [](StatusLines::Input& in, MainWindow::Look& look) {
-                in.monitorSince = kNow - 3000;
-                in.lastEvent = kNow - 2;
-                in.photoPending = true;
-                in.telegramOK = false;
-                in.queue = 12;
-                in.onAC = false;
-                in.formatInfo = L::t(K::fmtWaiting, { "1280×720" });
-                look.notice = L::t(K::ntModePerson);
-                look.update = Updates::Release { "10.20.30", "https://example.org/brisko.deb", std::nullopt };
-            } },
-        { "PersonChip", Phase::Kind::monitoring, Mode::monitor,
-            [](StatusLines::Input& in, MainWindow::Look&) {
-                in.monitorSince = kNow - 3000;
-                in.lastEvent = kNow - 2;
-                in.lastPhotoSentAt = kNow - 1;
-                in.personAt = kNow - 2;
-                in.hasPersonBoxes = true;
-                in.chatLabel = "Família Albuquerque de Vasconcelos";
-            } },
-        { "CameraRefused", Phase::Kind::failed, Mode::preview,
-            [](StatusLines::Input& in, MainWindow::Look&) {
-                in.permissionDenied = true;
-                in.lastEvent = kNow - 86400;
-            } },
+        { "Off", Phase::Kind::off, In {} },
+        { "MotionWithNotes", Phase::Kind::monitoring,
+            In { .mode = Mode::monitor, .monitorSince = kNow - 3000, .lastEvent = kNow - 2, .photoPending = true,
+                .telegramOK = false, .queue = 12, .onAC = false },
+            true },
+        { "CameraRefused", Phase::Kind::failed,
+            In { .mode = Mode::preview, .lastEvent = kNow - 86400, .chatLabel = "Família Albuquerque de Vasconcelos",
+                .permissionDenied = true } },
     };
 
     struct Case {
