@@ -5,6 +5,7 @@
 #include "AppId.h"
 #include "AppInfo.h"
 #include "AvErrorText.h"
+#include "DesktopShell.h"
 #include "FileCameraSource.h"
 #include "Log.h"
 #include "Model.h"
@@ -172,8 +173,20 @@ int main(int argc, char** argv)
     offerUpdate();
     updates.start();
 
+    // With a display: the tray icon and the windows; every quit then goes through the shell.
+    std::unique_ptr<DesktopShell> shell;
+    if (!headless) {
+        DesktopShell::Options windows;
+        windows.updates = &updates;
+        shell = std::make_unique<DesktopShell>(model, std::move(windows));
+        instance.onShowRequested = [&shell] { shell->showWindow(); };
+        shell->start();
+    }
+
     bool quitting = false;
-    auto quit = [&model, &quitting] {
+    auto quit = [&model, &quitting, &shell] {
+        if (shell)
+            return shell->shutDown();
         if (quitting)
             return;
         quitting = true;

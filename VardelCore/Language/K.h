@@ -162,6 +162,8 @@ namespace vardel {
     X(alQuitTitle) \
     X(alQuitBody) \
     X(alQuitStop) \
+    /* Desktop shell */ \
+    X(alKeepsBodyNoTray) \
     X(obWelcome) \
     X(obCamera) \
     X(obAreaAlerts) \

@@ -161,6 +161,10 @@ namespace {
         { K::alQuitTitle, "Stop protection and quit?" },
         { K::alQuitBody, "The camera stops watching and no alerts are sent until you open the app again." },
         { K::alQuitStop, "Stop and Quit" },
+        // Desktop shell
+        { K::alKeepsBodyNoTray,
+            "The window is minimized, but %@ keeps watching and sending alerts. There is no system tray "
+            "here: open the window from the taskbar to stop protection." },
         { K::obWelcome, "Welcome" },
         { K::obCamera, "Camera" },
         { K::obAreaAlerts, "Area and alerts" },

@@ -163,6 +163,10 @@ namespace {
         { K::alQuitBody,
             "La cámara deja de vigilar y no se envían alertas hasta que vuelvas a abrir la app." },
         { K::alQuitStop, "Desactivar y salir" },
+        // Desktop shell
+        { K::alKeepsBodyNoTray,
+            "La ventana se minimizó, pero %@ sigue vigilando y enviando alertas. Aquí no hay bandeja del "
+            "sistema: abre la ventana desde la barra de tareas para desactivar la protección." },
         { K::obWelcome, "Bienvenida" },
         { K::obCamera, "Cámara" },
         { K::obAreaAlerts, "Área y alertas" },

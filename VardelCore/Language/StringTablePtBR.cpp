@@ -163,6 +163,10 @@ namespace {
         { K::alQuitTitle, "Desligar a proteção e sair?" },
         { K::alQuitBody, "A câmera para de vigiar e nenhum alerta é enviado até você abrir o app de novo." },
         { K::alQuitStop, "Desligar e sair" },
+        // Desktop shell
+        { K::alKeepsBodyNoTray,
+            "A janela foi minimizada, mas o %@ continua vigiando e enviando alertas. Não há bandeja do "
+            "sistema aqui: abra a janela pela barra de tarefas para desligar a proteção." },
         { K::obWelcome, "Boas-vindas" },
         { K::obCamera, "Câmera" },
         { K::obAreaAlerts, "Área e alertas" },

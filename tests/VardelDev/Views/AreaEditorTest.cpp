@@ -1,0 +1,97 @@
+#include "AreaEditor.h"
+#include "L.h"
+#include "ViewHarness.h"
+
+#include <QCoreApplication>
+#include <QMouseEvent>
+#include <gtest/gtest.h>
+
+namespace vardel::test {
+namespace {
+
+    // GIVEN the editor over a 640x360 picture (16:9, so the picture fills it) WHEN the user drags, saves,
+    // cancels or picks the whole view THEN the model stores what the drag rules say.
+    class AreaEditing : public testing::Test {
+    protected:
+        void SetUp() override
+        {
+            L::setLanguage(AppLanguage::en);
+            editor.resize(640, 360);
+            editor.show();
+            ASSERT_EQ(editor.videoRect(), (FrameGeometry::Rect { 0, 0, 640, 360 }));
+            view.model.setEditingArea(true);
+        }
+
+        void mouse(QEvent::Type type, QPoint at, Qt::MouseButtons held)
+        {
+            const QPointF local(at);
+            QMouseEvent event(type, local, editor.mapToGlobal(local), Qt::LeftButton, held, Qt::NoModifier);
+            QCoreApplication::sendEvent(&editor, &event);
+        }
+
+        void drag(QPoint from, QPoint to)
+        {
+            mouse(QEvent::MouseButtonPress, from, Qt::LeftButton);
+            // In steps, as a hand would: the first step decides between moving and drawing.
+            mouse(QEvent::MouseMove, from + (to - from) / 4, Qt::LeftButton);
+            mouse(QEvent::MouseMove, to, Qt::LeftButton);
+            mouse(QEvent::MouseButtonRelease, to, Qt::NoButton);
+        }
+
+        static void expectNear(const ROI& actual, const ROI& expected)
+        {
+            EXPECT_NEAR(actual.x, expected.x, 1e-9);
+            EXPECT_NEAR(actual.y, expected.y, 1e-9);
+            EXPECT_NEAR(actual.w, expected.w, 1e-9);
+            EXPECT_NEAR(actual.h, expected.h, 1e-9);
+        }
+
+        ViewModel view;
+        AreaEditor editor { view.model };
+    };
+
+    TEST_F(AreaEditing, DrawBackwardsThenSaveStoresOrderedCorners)
+    {
+        drag({ 320, 216 }, { 64, 36 });
+        editor.save();
+        expectNear(view.model.roi(), { 0.1, 0.1, 0.4, 0.5 });
+        EXPECT_FALSE(view.model.editingArea());
+    }
+
+    TEST_F(AreaEditing, DragOnAPartialAreaMovesItAndStopsAtTheBorder)
+    {
+        view.model.saveReferenceROI({ 0.1, 0.1, 0.4, 0.5 });
+        drag({ 200, 100 }, { 202, 101 }); // a click's wobble is no drag
+        EXPECT_FALSE(editor.drag().draft());
+        drag({ 200, 100 }, { 2000, -500 });
+        ASSERT_TRUE(editor.drag().draft());
+        expectNear(*editor.drag().draft(), { 0.6, 0, 0.4, 0.5 });
+        editor.save();
+        expectNear(view.model.roi(), { 0.6, 0, 0.4, 0.5 });
+    }
+
+    TEST_F(AreaEditing, TooSmallAreaIsRefusedAndTheEditorStaysOpen)
+    {
+        drag({ 100, 100 }, { 110, 104 });
+        editor.save();
+        EXPECT_EQ(view.model.roi(), ROI::full());
+        EXPECT_TRUE(view.model.editingArea());
+        EXPECT_EQ(view.model.notice(), L::t(K::ntAreaInvalid));
+    }
+
+    TEST_F(AreaEditing, CancelDropsTheDraftAndWholeViewStoresTheWholeImage)
+    {
+        view.model.saveReferenceROI({ 0.1, 0.1, 0.4, 0.5 });
+        drag({ 0, 0 }, { 600, 300 }); // outside the area: draws
+        editor.cancel();
+        EXPECT_FALSE(editor.drag().draft());
+        expectNear(view.model.roi(), { 0.1, 0.1, 0.4, 0.5 });
+
+        view.model.setEditingArea(true);
+        editor.saveWholeImage();
+        EXPECT_EQ(view.model.roi(), ROI::full());
+        EXPECT_FALSE(view.model.editingArea());
+    }
+
+} // namespace
+} // namespace vardel::test

@@ -1,0 +1,42 @@
+#pragma once
+
+// A real application model for the window tests: a fresh data folder with a paired chat, the street video
+// as the camera, a token in memory (or the given store) and a Bot API address where nothing listens.
+
+#include "AppHarness.h"
+#include "FileCameraSource.h"
+#include "MemorySecretStore.h"
+#include "Model.h"
+
+#include <QSettings>
+
+#include <memory>
+
+namespace vardel::test {
+
+struct ViewModel {
+    explicit ViewModel(std::shared_ptr<SecretStore> secrets = std::make_shared<MemorySecretStore>("1:token"),
+        const std::filesystem::path& camera = kStreetVideo)
+        : model(options(folder, std::move(secrets), camera))
+        , defaults(std::make_shared<QSettings>(
+              QString::fromStdString((folder.root / "defaults.ini").string()), QSettings::IniFormat))
+    {
+    }
+
+    static Model::Options options(
+        const DataFolder& folder, std::shared_ptr<SecretStore> secrets, const std::filesystem::path& camera)
+    {
+        Model::Options options;
+        options.paths = folder.paths;
+        options.camera = std::make_unique<FileCameraSource>(camera.string());
+        options.secrets = std::move(secrets);
+        options.endpoint = "http://127.0.0.1:" + std::to_string(freePort());
+        return options;
+    }
+
+    DataFolder folder;
+    Model model;
+    std::shared_ptr<QSettings> defaults;
+};
+
+} // namespace vardel::test
