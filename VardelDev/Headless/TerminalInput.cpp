@@ -1,0 +1,108 @@
+#include "TerminalInput.h"
+
+#include <QEventLoop>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <termios.h>
+#include <unistd.h>
+
+namespace vardel {
+
+namespace {
+
+    // The code a nested loop ends with when its own condition was met; the application's quit ends
+    // every loop with its own code (0).
+    constexpr int kDone = 1;
+
+    // Echo off for the life of this object, when `fd` is a terminal.
+    class NoEcho {
+    public:
+        NoEcho(int fd, bool on)
+            : m_fd(fd)
+        {
+            if (!on || ::tcgetattr(fd, &m_saved) != 0)
+                return;
+            termios quiet = m_saved;
+            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+            m_active = ::tcsetattr(fd, TCSANOW, &quiet) == 0;
+        }
+        ~NoEcho()
+        {
+            if (!m_active)
+                return;
+            ::tcsetattr(m_fd, TCSANOW, &m_saved);
+            // The user's Enter was not echoed either.
+            [[maybe_unused]] auto written = ::write(STDOUT_FILENO, "\n", 1);
+        }
+        NoEcho(const NoEcho&) = delete;
+        NoEcho& operator=(const NoEcho&) = delete;
+
+    private:
+        int m_fd;
+        termios m_saved { };
+        bool m_active = false;
+    };
+
+} // namespace
+
+TerminalInput::TerminalInput(int fd, QObject* parent)
+    : QObject(parent)
+    , m_fd(fd)
+{
+}
+
+TerminalInput::~TerminalInput() = default;
+
+std::optional<std::string> TerminalInput::readLine(bool hidden)
+{
+    NoEcho noEcho(m_fd, hidden);
+    auto takeLine = [this]() -> std::optional<std::string> {
+        const auto end = m_buffer.find('\n');
+        if (end == std::string::npos)
+            return std::nullopt;
+        std::string line = m_buffer.substr(0, end);
+        m_buffer.erase(0, end + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        return line;
+    };
+    if (auto line = takeLine())
+        return line;
+    if (m_ended)
+        return std::nullopt;
+
+    QEventLoop loop;
+    QSocketNotifier notifier(m_fd, QSocketNotifier::Read);
+    connect(&notifier, &QSocketNotifier::activated, &loop, [&] {
+        char bytes[512];
+        const auto count = ::read(m_fd, bytes, sizeof bytes);
+        if (count <= 0) {
+            m_ended = true;
+            loop.exit(kDone);
+            return;
+        }
+        m_buffer.append(bytes, static_cast<std::size_t>(count));
+        if (m_buffer.find('\n') != std::string::npos)
+            loop.exit(kDone);
+    });
+    if (loop.exec() != kDone)
+        return std::nullopt;
+    return takeLine();
+}
+
+bool TerminalInput::waitUntil(const std::function<bool()>& done)
+{
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.exit(kDone);
+    });
+    poll.start(50);
+    return loop.exec() == kDone;
+}
+
+} // namespace vardel
