@@ -54,26 +54,29 @@ TerminalInput::TerminalInput(int fd, QObject* parent)
 
 TerminalInput::~TerminalInput() = default;
 
-std::optional<std::string> TerminalInput::readLine(bool hidden)
+std::optional<std::string> TerminalInput::takeLine()
 {
-    NoEcho noEcho(m_fd, hidden);
-    auto takeLine = [this]() -> std::optional<std::string> {
-        const auto end = m_buffer.find('\n');
-        if (end == std::string::npos)
-            return std::nullopt;
-        std::string line = m_buffer.substr(0, end);
-        m_buffer.erase(0, end + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        return line;
-    };
-    if (auto line = takeLine())
-        return line;
-    if (m_ended)
+    const auto end = m_buffer.find('\n');
+    if (end == std::string::npos)
         return std::nullopt;
+    std::string line = m_buffer.substr(0, end);
+    m_buffer.erase(0, end + 1);
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
+}
 
+bool TerminalInput::fill(const std::function<bool()>& enough, int quietMs)
+{
+    if (enough())
+        return true;
+    if (m_ended)
+        return false;
     QEventLoop loop;
     QSocketNotifier notifier(m_fd, QSocketNotifier::Read);
+    QTimer quiet;
+    quiet.setSingleShot(true);
+    connect(&quiet, &QTimer::timeout, &loop, [&] { loop.exit(kDone); });
     connect(&notifier, &QSocketNotifier::activated, &loop, [&] {
         char bytes[512];
         const auto count = ::read(m_fd, bytes, sizeof bytes);
@@ -83,12 +86,38 @@ std::optional<std::string> TerminalInput::readLine(bool hidden)
             return;
         }
         m_buffer.append(bytes, static_cast<std::size_t>(count));
-        if (m_buffer.find('\n') != std::string::npos)
+        if (enough())
             loop.exit(kDone);
+        else if (quietMs >= 0)
+            quiet.start(quietMs);
     });
-    if (loop.exec() != kDone)
+    if (quietMs >= 0)
+        quiet.start(quietMs);
+    if (loop.exec() == kDone)
+        return true;
+    m_ended = true; // told to quit: no more answers
+    return false;
+}
+
+std::optional<std::string> TerminalInput::readLine(bool hidden)
+{
+    NoEcho noEcho(m_fd, hidden);
+    if (!fill([this] { return m_buffer.find('\n') != std::string::npos; }, -1))
         return std::nullopt;
     return takeLine();
+}
+
+std::optional<std::string> TerminalInput::readPasted(bool hidden, int quietMs)
+{
+    NoEcho noEcho(m_fd, hidden);
+    if (!fill([this] { return m_buffer.find('\n') != std::string::npos; }, -1))
+        return std::nullopt;
+    auto text = takeLine();
+    // The rest of a paste arrives at once; a person answering the next question takes longer.
+    fill([] { return false; }, quietMs); // a quit here shows at the next question
+    while (auto more = takeLine())
+        *text += "\n" + *more;
+    return text;
 }
 
 bool TerminalInput::waitUntil(const std::function<bool()>& done)

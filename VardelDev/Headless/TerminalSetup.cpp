@@ -69,11 +69,11 @@ int TerminalSetup::run()
     return finished ? 0 : 1;
 }
 
-std::string TerminalSetup::ask(const std::string& prompt, bool hidden)
+std::string TerminalSetup::ask(const std::string& prompt, bool pastedSecret)
 {
     std::fputs((prompt + " ").c_str(), stdout);
     std::fflush(stdout);
-    auto line = m_input->readLine(hidden);
+    auto line = pastedSecret ? m_input->readPasted(true) : m_input->readLine();
     if (!line)
         throw Left {};
     return *line;

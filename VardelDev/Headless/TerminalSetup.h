@@ -34,7 +34,8 @@ private:
 
     // Prints the numbered choices and returns the index picked; Enter picks `current` when there is one.
     std::size_t choose(const std::vector<std::string>& options, int current = -1);
-    std::string ask(const std::string& prompt, bool hidden = false);
+    // The answer; a secret is read without echo, and a pasted message of several lines is one answer.
+    std::string ask(const std::string& prompt, bool pastedSecret = false);
     void wait(const std::function<bool()>& until);
 
     AppRunner& m_runner;
