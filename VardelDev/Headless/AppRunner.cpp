@@ -98,6 +98,8 @@ void AppRunner::quit()
         return;
     m_quitting = true;
     Console::say("stopping");
+    if (onQuit)
+        onQuit();
     m_model->shutdown([this] {
         m_stopped = true;
         QCoreApplication::quit();

@@ -38,6 +38,8 @@ public:
 
     // The ordered shut-down, then the event loop's end. Idempotent.
     void quit();
+    // Called when a quit begins (a signal, or `quit`), before the shut-down.
+    std::function<void()> onQuit;
     // Quits and runs the event loop until the shut-down is complete (at once when it already is).
     void quitAndWait();
 

@@ -4,6 +4,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <utility>
+
 #include <termios.h>
 #include <unistd.h>
 
@@ -70,7 +72,7 @@ bool TerminalInput::fill(const std::function<bool()>& enough, int quietMs)
 {
     if (enough())
         return true;
-    if (m_ended)
+    if (m_ended || m_stopped)
         return false;
     QEventLoop loop;
     QSocketNotifier notifier(m_fd, QSocketNotifier::Read);
@@ -93,10 +95,22 @@ bool TerminalInput::fill(const std::function<bool()>& enough, int quietMs)
     });
     if (quietMs >= 0)
         quiet.start(quietMs);
-    if (loop.exec() == kDone)
-        return true;
-    m_ended = true; // told to quit: no more answers
-    return false;
+    return run(loop);
+}
+
+bool TerminalInput::run(QEventLoop& loop)
+{
+    QEventLoop* outer = std::exchange(m_loop, &loop);
+    const bool done = loop.exec() == kDone && !m_stopped;
+    m_loop = outer;
+    return done;
+}
+
+void TerminalInput::stop()
+{
+    m_stopped = true;
+    if (m_loop)
+        m_loop->exit(0);
 }
 
 std::optional<std::string> TerminalInput::readLine(bool hidden)
@@ -122,6 +136,8 @@ std::optional<std::string> TerminalInput::readPasted(bool hidden, int quietMs)
 
 bool TerminalInput::waitUntil(const std::function<bool()>& done)
 {
+    if (m_stopped)
+        return false;
     if (done())
         return true;
     QEventLoop loop;
@@ -131,7 +147,7 @@ bool TerminalInput::waitUntil(const std::function<bool()>& done)
             loop.exit(kDone);
     });
     poll.start(50);
-    return loop.exec() == kDone;
+    return run(loop);
 }
 
 } // namespace vardel

@@ -50,6 +50,7 @@ int TerminalSetup::run()
     TerminalInput input;
     m_flow = &flow;
     m_input = &input;
+    m_runner.onQuit = [&input] { input.stop(); };
     bool finished = false;
     try {
         language();
@@ -65,6 +66,7 @@ int TerminalSetup::run()
         print(L::t(K::hlSetupLeft));
     }
     flow.finish(false);
+    m_runner.onQuit = nullptr;
     m_runner.quitAndWait();
     return finished ? 0 : 1;
 }
@@ -81,7 +83,7 @@ std::string TerminalSetup::ask(const std::string& prompt, bool pastedSecret)
 
 void TerminalSetup::wait(const std::function<bool()>& until)
 {
-    if (!TerminalInput::waitUntil(until))
+    if (!m_input->waitUntil(until))
         throw Left {};
 }
 

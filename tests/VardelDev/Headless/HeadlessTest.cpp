@@ -14,6 +14,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -139,6 +140,11 @@ namespace {
             ::close(m_fd);
         }
         pid_t pid() const { return m_pid; }
+        bool echoes() const
+        {
+            termios mode { };
+            return ::tcgetattr(m_fd, &mode) == 0 && (mode.c_lflag & ECHO);
+        }
 
         // Waits for `text` after what was matched before; runs the Qt loop meanwhile (the fake API's calls).
         bool expect(const std::string& text, double seconds = 20)
@@ -226,6 +232,29 @@ namespace {
         EXPECT_FALSE(stored.roi.isFull());
         EXPECT_EQ(FileSecretStore(folder.paths.secrets(), AppInfo::keychainService(), "telegram-bot").read(),
             FakeBotApi::kToken);
+    }
+
+    // GIVEN the setup asking for the key with echo off, WHEN the process is told to stop, THEN it quits in
+    // order at once, with the terminal's echo back on.
+    TEST_F(Headless, SetupStopsOnSigtermAndRestoresEcho)
+    {
+        DataFolder folder;
+        FakeBotApi api;
+        Terminal terminal({ brisko(), "setup", "--camera-file", kStreetVideo.string(), "--data-dir",
+                              folder.paths.data().string() },
+            { configFor(folder, api), "LANG=C", "LANGUAGE=" });
+        for (auto [prompt, answer] : { std::pair { K::hlChoose, "1\n" }, { K::hlAreaAsk, "whole\n" }, { K::hlChoose, "\n" } }) {
+            ASSERT_TRUE(terminal.expect(L::t(prompt, AppLanguage::en))) << terminal.output();
+            terminal.type(answer);
+        }
+        ASSERT_TRUE(terminal.expect(L::t(K::hlKeyAsk, AppLanguage::en))) << terminal.output();
+        EXPECT_FALSE(terminal.echoes());
+        ::kill(terminal.pid(), SIGTERM);
+        ASSERT_TRUE(terminal.expect(L::t(K::hlSetupLeft, AppLanguage::en), 10)) << terminal.output();
+        int status = -1;
+        EXPECT_GE(reapWithin(terminal.pid(), 10, &status), 0);
+        EXPECT_EQ(status, 1);
+        EXPECT_TRUE(terminal.echoes());
     }
 
     // The installed user unit is one systemd accepts, pointing at the real executable.
