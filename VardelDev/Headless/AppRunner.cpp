@@ -117,11 +117,11 @@ void AppRunner::reportStartState()
 {
     Model& model = *m_model;
     const bool windowed = m_line.command == CommandLine::Command::windowed;
-    Console::say("data folder " + model.paths().data().string() + (windowed ? "" : "; running without windows"));
+    Console::say(
+        "data folder " + model.paths().data().string() + (windowed ? "" : "; running without windows"));
     // The status header's text: the journal's record of what protection did.
-    auto showStatus = [&model] {
-        Console::say(model.presentation().title + " " + model.presentation().subtitle);
-    };
+    auto showStatus
+        = [&model] { Console::say(model.presentation().title + " " + model.presentation().subtitle); };
     QObject::connect(&model, &Model::presentationChanged, &model, showStatus);
     QObject::connect(&model, &Model::noticeChanged, &model, [&model] {
         if (model.notice())
@@ -168,7 +168,8 @@ int AppRunner::run(const FrontEndMaker& frontEnd)
     auto offerUpdate = [&model, updates = m_updates.get()] {
         model.setUpdate(updates->available());
         if (updates->available())
-            Console::say("version " + updates->available()->version + " is available: " + updates->available()->url);
+            Console::say(
+                "version " + updates->available()->version + " is available: " + updates->available()->url);
     };
     QObject::connect(m_updates.get(), &UpdateNotifier::availableChanged, &model, offerUpdate);
     offerUpdate();

@@ -84,7 +84,8 @@ QString BriskoService::lastEvent() const
                              .toString(Qt::ISODate);
     if (!m_model.lastEventKind())
         return when;
-    return when + " " + text(std::string(*m_model.lastEventKind() == EventKind::person ? "person" : "motion"));
+    return when + " "
+        + text(std::string(*m_model.lastEventKind() == EventKind::person ? "person" : "motion"));
 }
 
 // The camera in use (or that would be) and a word for its state.
@@ -115,7 +116,8 @@ QString BriskoService::telegram() const
 QString BriskoService::summary() const
 {
     const auto& presentation = m_model.presentation();
-    return text(presentation.subtitle.empty() ? presentation.title : presentation.title + " " + presentation.subtitle);
+    return text(presentation.subtitle.empty() ? presentation.title
+                                              : presentation.title + " " + presentation.subtitle);
 }
 
 QString BriskoService::dataFolder() const { return text(m_model.paths().data().string()); }

@@ -24,14 +24,16 @@ namespace {
     std::string property(QDBusInterface& service, const char* name)
     {
         const QVariant value = service.property(name);
-        return value.typeId() == QMetaType::Int ? std::to_string(value.toInt()) : value.toString().toStdString();
+        return value.typeId() == QMetaType::Int ? std::to_string(value.toInt())
+                                                : value.toString().toStdString();
     }
 
     // "2026-12-07T03:10:12+00:00 person" in the user's words; the text as it stands if it does not parse.
     std::string eventText(const std::string& value)
     {
         const auto space = value.find(' ');
-        const QDateTime when = QDateTime::fromString(QString::fromStdString(value.substr(0, space)), Qt::ISODate);
+        const QDateTime when
+            = QDateTime::fromString(QString::fromStdString(value.substr(0, space)), Qt::ISODate);
         if (!when.isValid())
             return value;
         return Captions::dayTime(when.toMSecsSinceEpoch() / 1000.0, L::language())
@@ -78,7 +80,8 @@ int RemoteControl::run()
     if (m_line.command == Command::arm || m_line.command == Command::disarm) {
         const QDBusReply<bool> reply = service.call(m_line.command == Command::arm ? "Arm" : "Disarm");
         if (!reply.isValid()) {
-            print(L::t(K::hlNotRunning, { Brand::name }) + " (" + reply.error().message().toStdString() + ")");
+            print(
+                L::t(K::hlNotRunning, { Brand::name }) + " (" + reply.error().message().toStdString() + ")");
             return 1;
         }
         asked = reply.value();

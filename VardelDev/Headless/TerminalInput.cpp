@@ -42,7 +42,7 @@ namespace {
 
     private:
         int m_fd;
-        termios m_saved { };
+        termios m_saved {};
         bool m_active = false;
     };
 

@@ -90,8 +90,8 @@ void TerminalSetup::wait(const std::function<bool()>& until)
 std::size_t TerminalSetup::choose(const std::vector<std::string>& options, int current)
 {
     for (std::size_t i = 0; i < options.size(); ++i)
-        print("  " + std::to_string(i + 1) + ". " + options[i]
-            + (static_cast<int>(i) == current ? " *" : ""));
+        print(
+            "  " + std::to_string(i + 1) + ". " + options[i] + (static_cast<int>(i) == current ? " *" : ""));
     for (;;) {
         const std::string answer = ask(L::t(K::hlChoose));
         if (answer.empty() && current >= 0)
@@ -185,10 +185,10 @@ void TerminalSetup::alerts()
 {
     print(L::t(K::obAlertsTitle));
     const bool person = m_runner.model().detectionMode() == DetectionMode::person;
-    const std::size_t picked = choose({ L::t(K::setPerson) + " (" + L::t(K::obRecommended) + ") · "
-                                            + L::t(K::setPersonNote),
-                                          L::t(K::setMotion) + " · " + L::t(K::setMotionNote) },
-        person ? 0 : 1);
+    const std::size_t picked
+        = choose({ L::t(K::setPerson) + " (" + L::t(K::obRecommended) + ") · " + L::t(K::setPersonNote),
+                     L::t(K::setMotion) + " · " + L::t(K::setMotionNote) },
+            person ? 0 : 1);
     m_flow->setDetectionMode(picked == 0 ? DetectionMode::person : DetectionMode::motion);
     m_flow->next();
 }

@@ -4,7 +4,9 @@
 #include "FileSecretStore.h"
 #include "L.h"
 #include "PrivateBus.h"
+#include "QrCode.h"
 #include "SettingsStore.h"
+#include "TerminalQr.h"
 
 #include <QCoreApplication>
 
@@ -27,7 +29,8 @@ namespace {
 
     std::string brisko()
     {
-        return (fs::path(QCoreApplication::applicationDirPath().toStdString()) / ".." / "VardelDev" / "brisko")
+        return (
+            fs::path(QCoreApplication::applicationDirPath().toStdString()) / ".." / "VardelDev" / "brisko")
             .string();
     }
 
@@ -75,9 +78,11 @@ namespace {
         PrivateBus bus;
         ASSERT_TRUE(bus.ok());
         DataFolder folder(DetectionMode::person);
-        FileSecretStore(folder.paths.secrets(), AppInfo::keychainService(), "telegram-bot").write(FakeBotApi::kToken);
+        FileSecretStore(folder.paths.secrets(), AppInfo::keychainService(), "telegram-bot")
+            .write(FakeBotApi::kToken);
         FakeBotApi api;
-        const std::vector<std::string> env { configFor(folder, api), "LANG=C", "LANGUAGE=", "JOURNAL_STREAM=8:1" };
+        const std::vector<std::string> env { configFor(folder, api), "LANG=C",
+            "LANGUAGE=", "JOURNAL_STREAM=8:1" };
         const std::vector<std::string> dataDir { "--data-dir", folder.paths.data().string() };
         auto client = [&](const std::string& command) {
             std::vector<std::string> argv { brisko(), command };
@@ -85,20 +90,23 @@ namespace {
             return bus.run(argv, env, 30);
         };
 
-        const pid_t service
-            = bus.start({ brisko(), "--headless", "--camera-file", kStreetVideo.string(), dataDir[0], dataDir[1] }, env);
+        const pid_t service = bus.start(
+            { brisko(), "--headless", "--camera-file", kStreetVideo.string(), dataDir[0], dataDir[1] }, env);
         ASSERT_TRUE(bus.waitForName("app.brisko.Brisko"));
         bus.start({ "gdbus", "monitor", "--address", bus.address(), "--dest", "app.brisko.Brisko" });
         const auto before = client("status");
         EXPECT_EQ(before.status, 0) << before.output;
-        EXPECT_NE(before.output.find(L::t(K::hlMode, AppLanguage::en, { "off" })), std::string::npos) << before.output;
+        EXPECT_NE(before.output.find(L::t(K::hlMode, AppLanguage::en, { "off" })), std::string::npos)
+            << before.output;
 
         const auto armed = client("arm");
         EXPECT_EQ(armed.status, 0) << armed.output;
-        ASSERT_TRUE(runUntil([&] { return !api.callsOf("sendVideo").empty(); }, 120)) << DataFolder::read(bus.dir() / "log");
+        ASSERT_TRUE(runUntil([&] { return !api.callsOf("sendVideo").empty(); }, 120))
+            << DataFolder::read(bus.dir() / "log");
         EXPECT_EQ(api.callsOf("sendPhoto").size(), 1u);
         const auto during = client("status");
-        EXPECT_NE(during.output.find(L::t(K::hlMode, AppLanguage::en, { "monitor" })), std::string::npos) << during.output;
+        EXPECT_NE(during.output.find(L::t(K::hlMode, AppLanguage::en, { "monitor" })), std::string::npos)
+            << during.output;
         EXPECT_NE(during.output.find(" person"), std::string::npos) << during.output;
 
         ::kill(service, SIGTERM);
@@ -142,30 +150,35 @@ namespace {
         pid_t pid() const { return m_pid; }
         bool echoes() const
         {
-            termios mode { };
+            termios mode {};
             return ::tcgetattr(m_fd, &mode) == 0 && (mode.c_lflag & ECHO);
         }
 
         // Waits for `text` after what was matched before; runs the Qt loop meanwhile (the fake API's calls).
         bool expect(const std::string& text, double seconds = 20)
         {
-            return runUntil([&] {
-                pollfd ready { m_fd, POLLIN, 0 };
-                char bytes[4096];
-                while (::poll(&ready, 1, 0) > 0 && (ready.revents & POLLIN)) {
-                    const auto count = ::read(m_fd, bytes, sizeof bytes);
-                    if (count <= 0)
-                        break;
-                    m_output.append(bytes, static_cast<std::size_t>(count));
-                }
-                const auto found = m_output.find(text, m_matched);
-                if (found == std::string::npos)
-                    return false;
-                m_matched = found + text.size();
-                return true;
-            }, seconds);
+            return runUntil(
+                [&] {
+                    pollfd ready { m_fd, POLLIN, 0 };
+                    char bytes[4096];
+                    while (::poll(&ready, 1, 0) > 0 && (ready.revents & POLLIN)) {
+                        const auto count = ::read(m_fd, bytes, sizeof bytes);
+                        if (count <= 0)
+                            break;
+                        m_output.append(bytes, static_cast<std::size_t>(count));
+                    }
+                    const auto found = m_output.find(text, m_matched);
+                    if (found == std::string::npos)
+                        return false;
+                    m_matched = found + text.size();
+                    return true;
+                },
+                seconds);
         }
-        void type(const std::string& text) { [[maybe_unused]] auto n = ::write(m_fd, text.data(), text.size()); }
+        void type(const std::string& text)
+        {
+            [[maybe_unused]] auto n = ::write(m_fd, text.data(), text.size());
+        }
         const std::string& output() const { return m_output; }
         std::string after() const { return m_output.substr(m_matched); }
 
@@ -205,6 +218,9 @@ namespace {
         ASSERT_TRUE(terminal.expect(es(K::obKeyBad)));
         terminal.type(std::string("Use this token to access the HTTP API:\n") + FakeBotApi::kToken + "\n");
         ASSERT_TRUE(terminal.expect(es(K::obKeyOK, { "brisko_test_bot" })));
+        // The pasted message was one answer: its first line was not refused on its own.
+        const std::string& shown = terminal.output();
+        EXPECT_EQ(shown.find(es(K::obKeyBad), shown.find(es(K::obKeyBad)) + 1), std::string::npos) << shown;
         ASSERT_TRUE(terminal.expect("https://t.me/brisko_test_bot?start=")) << terminal.output();
         const std::string code = terminal.after().substr(0, 6);
         ASSERT_TRUE(terminal.expect("\u2588\u2588\u2588\u2588")); // the QR code's quiet zone
@@ -243,7 +259,8 @@ namespace {
         Terminal terminal({ brisko(), "setup", "--camera-file", kStreetVideo.string(), "--data-dir",
                               folder.paths.data().string() },
             { configFor(folder, api), "LANG=C", "LANGUAGE=" });
-        for (auto [prompt, answer] : { std::pair { K::hlChoose, "1\n" }, { K::hlAreaAsk, "whole\n" }, { K::hlChoose, "\n" } }) {
+        for (auto [prompt, answer] :
+            { std::pair { K::hlChoose, "1\n" }, { K::hlAreaAsk, "whole\n" }, { K::hlChoose, "\n" } }) {
             ASSERT_TRUE(terminal.expect(L::t(prompt, AppLanguage::en))) << terminal.output();
             terminal.type(answer);
         }
@@ -255,6 +272,27 @@ namespace {
         EXPECT_GE(reapWithin(terminal.pid(), 10, &status), 0);
         EXPECT_EQ(status, 1);
         EXPECT_TRUE(terminal.echoes());
+    }
+
+    // Each character holds two modules, top and bottom, lit where the symbol is light: read back, the
+    // picture is the code with its quiet zone.
+    TEST(HeadlessQr, TerminalDrawingReadsBackAsTheCode)
+    {
+        const auto code = QrCode::encode("https://t.me/brisko_test_bot?start=123456");
+        ASSERT_TRUE(code);
+        const QStringList lines = QString::fromStdString(terminalQr(*code)).split('\n', Qt::SkipEmptyParts);
+        const int side = code->size() + 8;
+        ASSERT_EQ(lines.size(), (side + 1) / 2);
+        const QString cells = QString::fromUtf8(" \u2584\u2580\u2588");
+        for (int row = 0; row < lines.size(); ++row) {
+            ASSERT_EQ(lines[row].size(), side);
+            for (int x = 0; x < side; ++x) {
+                const int cell = static_cast<int>(cells.indexOf(lines[row][x]));
+                EXPECT_EQ(
+                    cell, (code->dark(x - 4, 2 * row - 4) ? 0 : 2) + (code->dark(x - 4, 2 * row - 3) ? 0 : 1))
+                    << "row " << row << " column " << x;
+            }
+        }
     }
 
     // The installed user unit is one systemd accepts, pointing at the real executable.
@@ -269,7 +307,8 @@ namespace {
         unit.replace(start, unit.find(' ', start) - start, fs::canonical(brisko()).string());
         PrivateBus scratch; // its runtime folder stands in for the user manager's
         std::ofstream(scratch.dir() / "brisko.service") << unit;
-        const auto verify = scratch.run({ "systemd-analyze", "--user", "verify", (scratch.dir() / "brisko.service").string() });
+        const auto verify = scratch.run(
+            { "systemd-analyze", "--user", "verify", (scratch.dir() / "brisko.service").string() });
         EXPECT_EQ(verify.status, 0) << verify.output;
         EXPECT_EQ(verify.output, "");
     }
