@@ -75,6 +75,23 @@ namespace vardel {
     X(ctxTgTo) \
     X(ctxOnAC) \
     X(ctxOnBattery) \
+    /* Headless service */ \
+    X(hlNotRunning) \
+    X(hlMode) \
+    X(hlCamera) \
+    X(hlNoCamera) \
+    X(hlCamOK) \
+    X(hlCamDenied) \
+    X(hlCamBusy) \
+    X(hlCamLive) \
+    X(hlChoose) \
+    X(hlNotAChoice) \
+    X(hlAreaAsk) \
+    X(hlAreaBad) \
+    X(hlKeyAsk) \
+    X(hlPressEnter) \
+    X(hlSetupLeft) \
+    X(hlSetupDone) \
     X(ctlCloseCamera) \
     X(ctlSettings) \
     X(ctlStop) \

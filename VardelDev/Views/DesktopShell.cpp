@@ -255,6 +255,8 @@ void DesktopShell::shutDown()
         return;
     m_quitting = true;
     m_iconTimer.stop();
+    if (m_options.shutDown)
+        return m_options.shutDown();
     m_model.shutdown([finish = m_options.finish] { finish(); });
 }
 

@@ -51,6 +51,9 @@ public:
         std::function<bool()> trayAvailable;
         // Called once the model has shut down; QCoreApplication::quit by default.
         std::function<void()> finish;
+        // The application's ordered shut-down and quit, when it owns one; by default the shell shuts the
+        // model down itself and then calls `finish`.
+        std::function<void()> shutDown;
     };
 
     explicit DesktopShell(Model& model);

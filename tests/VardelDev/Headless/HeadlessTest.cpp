@@ -1,0 +1,317 @@
+#include "AppHarness.h"
+#include "AppInfo.h"
+#include "FakeBotApi.h"
+#include "FileSecretStore.h"
+#include "L.h"
+#include "PrivateBus.h"
+#include "QrCode.h"
+#include "SettingsStore.h"
+#include "TerminalQr.h"
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace vardel::test {
+namespace {
+
+    namespace fs = std::filesystem;
+    using Clock = std::chrono::steady_clock;
+
+    std::string brisko()
+    {
+        return (
+            fs::path(QCoreApplication::applicationDirPath().toStdString()) / ".." / "VardelDev" / "brisko")
+            .string();
+    }
+
+    // The user defaults that point the application at the fake Bot API; returns XDG_CONFIG_HOME=...
+    std::string configFor(const DataFolder& folder, const FakeBotApi& api)
+    {
+        const fs::path config = folder.root / "config";
+        fs::create_directories(config / "app.brisko.Brisko");
+        std::ofstream(config / "app.brisko.Brisko" / "defaults.conf")
+            << "[General]\nBotAPIURL=" << api.endpoint() << "\n";
+        return "XDG_CONFIG_HOME=" + config.string();
+    }
+
+    // Waits for `pid` to end; seconds taken, or a negative number after `timeout`.
+    double reapWithin(pid_t pid, double timeout, int* status = nullptr)
+    {
+        const auto start = Clock::now();
+        int result = 0;
+        while (::waitpid(pid, &result, WNOHANG) == 0) {
+            if (Clock::now() - start > std::chrono::duration<double>(timeout))
+                return -1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (status)
+            *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    }
+
+    class Headless : public testing::Test {
+    protected:
+        void SetUp() override
+        {
+            if (!fs::exists(brisko()))
+                FAIL() << "build the brisko target first: " << brisko();
+            if (!fs::exists(kStreetVideo))
+                GTEST_SKIP() << "opencv-doc is not installed: " << kStreetVideo;
+        }
+    };
+
+    // GIVEN the service running without a display under its own session bus, WHEN it is armed with
+    // `brisko arm`, THEN the chat gets the person's photo and clip, status and the bus properties follow,
+    // and SIGTERM ends it in order; afterwards the clients say it is not running.
+    TEST_F(Headless, ArmedFromTheShellAlertsAndStopsInOrder)
+    {
+        PrivateBus bus;
+        ASSERT_TRUE(bus.ok());
+        DataFolder folder(DetectionMode::person);
+        FileSecretStore(folder.paths.secrets(), AppInfo::keychainService(), "telegram-bot")
+            .write(FakeBotApi::kToken);
+        FakeBotApi api;
+        const std::vector<std::string> env { configFor(folder, api), "LANG=C",
+            "LANGUAGE=", "JOURNAL_STREAM=8:1" };
+        const std::vector<std::string> dataDir { "--data-dir", folder.paths.data().string() };
+        auto client = [&](const std::string& command) {
+            std::vector<std::string> argv { brisko(), command };
+            argv.insert(argv.end(), dataDir.begin(), dataDir.end());
+            return bus.run(argv, env, 30);
+        };
+
+        const pid_t service = bus.start(
+            { brisko(), "--headless", "--camera-file", kStreetVideo.string(), dataDir[0], dataDir[1] }, env);
+        ASSERT_TRUE(bus.waitForName("app.brisko.Brisko"));
+        bus.start({ "gdbus", "monitor", "--address", bus.address(), "--dest", "app.brisko.Brisko" });
+        const auto before = client("status");
+        EXPECT_EQ(before.status, 0) << before.output;
+        EXPECT_NE(before.output.find(L::t(K::hlMode, AppLanguage::en, { "off" })), std::string::npos)
+            << before.output;
+
+        const auto armed = client("arm");
+        EXPECT_EQ(armed.status, 0) << armed.output;
+        ASSERT_TRUE(runUntil([&] { return !api.callsOf("sendVideo").empty(); }, 120))
+            << DataFolder::read(bus.dir() / "log");
+        EXPECT_EQ(api.callsOf("sendPhoto").size(), 1u);
+        const auto during = client("status");
+        EXPECT_NE(during.output.find(L::t(K::hlMode, AppLanguage::en, { "monitor" })), std::string::npos)
+            << during.output;
+        EXPECT_NE(during.output.find(" person"), std::string::npos) << during.output;
+
+        ::kill(service, SIGTERM);
+        const double took = reapWithin(service, 15);
+        EXPECT_GE(took, 0);
+        EXPECT_LT(took, 10.0);
+        const std::string log = DataFolder::read(bus.dir() / "log");
+        EXPECT_NE(log.find("<6>stopping"), std::string::npos) << log; // journal priorities
+        EXPECT_NE(log.find("'Mode': <'monitor'>"), std::string::npos) << log; // PropertiesChanged
+        const auto after = client("status");
+        EXPECT_EQ(after.status, 1);
+        EXPECT_TRUE(after.output.ends_with(L::t(K::hlNotRunning, AppLanguage::en, { "Brisko" }) + "\n"));
+    }
+
+    // A terminal on a pseudo-terminal: output collected, answers typed.
+    class Terminal {
+    public:
+        Terminal(const std::vector<std::string>& argv, const std::vector<std::string>& env)
+        {
+            m_pid = ::forkpty(&m_fd, nullptr, nullptr, nullptr);
+            if (m_pid == 0) {
+                for (const auto& entry : env)
+                    ::putenv(const_cast<char*>(entry.c_str()));
+                ::unsetenv("DBUS_SESSION_BUS_ADDRESS"); // the token then goes to the data folder's file
+                std::vector<char*> args;
+                for (const auto& arg : argv)
+                    args.push_back(const_cast<char*>(arg.c_str()));
+                args.push_back(nullptr);
+                ::execv(args[0], args.data());
+                ::_exit(127);
+            }
+        }
+        ~Terminal()
+        {
+            if (m_pid > 0 && reapWithin(m_pid, 0) < 0) {
+                ::kill(m_pid, SIGKILL);
+                reapWithin(m_pid, 5);
+            }
+            ::close(m_fd);
+        }
+        pid_t pid() const { return m_pid; }
+        bool echoes() const
+        {
+            termios mode {};
+            return ::tcgetattr(m_fd, &mode) == 0 && (mode.c_lflag & ECHO);
+        }
+
+        // Waits for `text` after what was matched before; runs the Qt loop meanwhile (the fake API's calls).
+        bool expect(const std::string& text, double seconds = 20)
+        {
+            return runUntil(
+                [&] {
+                    pollfd ready { m_fd, POLLIN, 0 };
+                    char bytes[4096];
+                    while (::poll(&ready, 1, 0) > 0 && (ready.revents & POLLIN)) {
+                        const auto count = ::read(m_fd, bytes, sizeof bytes);
+                        if (count <= 0)
+                            break;
+                        m_output.append(bytes, static_cast<std::size_t>(count));
+                    }
+                    const auto found = m_output.find(text, m_matched);
+                    if (found == std::string::npos)
+                        return false;
+                    m_matched = found + text.size();
+                    return true;
+                },
+                seconds);
+        }
+        void type(const std::string& text)
+        {
+            [[maybe_unused]] auto n = ::write(m_fd, text.data(), text.size());
+        }
+        const std::string& output() const { return m_output; }
+        std::string after() const { return m_output.substr(m_matched); }
+
+    private:
+        pid_t m_pid = -1;
+        int m_fd = -1;
+        std::string m_output;
+        std::size_t m_matched = 0;
+    };
+
+    // GIVEN a fresh data folder, WHEN the setup is walked in Spanish in a terminal, with a wrong area, a
+    // wrong key and then BotFather's whole message pasted, THEN the key is never shown, the chat that
+    // sends the code is paired, the test alert reaches it, and everything chosen is stored.
+    TEST_F(Headless, SetupInTheTerminalPairsAndTests)
+    {
+        DataFolder folder;
+        fs::remove(folder.paths.config());
+        FakeBotApi api;
+        const auto es = [](K key, std::initializer_list<std::string_view> args = {}) {
+            return L::t(key, AppLanguage::es, args);
+        };
+        Terminal terminal({ brisko(), "setup", "--camera-file", kStreetVideo.string(), "--data-dir",
+                              folder.paths.data().string() },
+            { configFor(folder, api), "LANG=C", "LANGUAGE=" });
+        ASSERT_TRUE(terminal.expect(L::t(K::hlChoose, AppLanguage::en)));
+        terminal.type("3\n");
+        const std::string live = es(K::hlCamLive, { "vtest", "" });
+        ASSERT_TRUE(terminal.expect(live.substr(0, live.find('(')))) << terminal.output();
+        ASSERT_TRUE(terminal.expect(es(K::hlAreaAsk)));
+        terminal.type("0.5 0.5 0.8 0.2\n");
+        ASSERT_TRUE(terminal.expect(es(K::hlAreaBad)));
+        terminal.type("0.25 0.1 0.5 0.8\n");
+        ASSERT_TRUE(terminal.expect(es(K::hlChoose)));
+        terminal.type("2\n");
+        ASSERT_TRUE(terminal.expect(es(K::hlKeyAsk)));
+        terminal.type("12345\n");
+        ASSERT_TRUE(terminal.expect(es(K::obKeyBad)));
+        terminal.type(std::string("Use this token to access the HTTP API:\n") + FakeBotApi::kToken + "\n");
+        ASSERT_TRUE(terminal.expect(es(K::obKeyOK, { "brisko_test_bot" })));
+        // The pasted message was one answer: its first line was not refused on its own.
+        const std::string& shown = terminal.output();
+        EXPECT_EQ(shown.find(es(K::obKeyBad), shown.find(es(K::obKeyBad)) + 1), std::string::npos) << shown;
+        ASSERT_TRUE(terminal.expect("https://t.me/brisko_test_bot?start=")) << terminal.output();
+        const std::string code = terminal.after().substr(0, 6);
+        ASSERT_TRUE(terminal.expect("\u2588\u2588\u2588\u2588")); // the QR code's quiet zone
+        api.pushUpdate({ { "message",
+            { { "text", "/start " + code }, { "chat", { { "id", 77 }, { "type", "private" } } },
+                { "from", { { "first_name", "Maria" } } } } } });
+        ASSERT_TRUE(terminal.expect(es(K::obConfHeard) + " Maria")) << terminal.output();
+        terminal.type("1\n");
+        ASSERT_TRUE(terminal.expect(es(K::hlPressEnter)));
+        terminal.type("\n");
+        ASSERT_TRUE(terminal.expect(es(K::obTestSent, { "Maria" })));
+        terminal.type("1\n");
+        ASSERT_TRUE(terminal.expect(es(K::obDoneTitle)));
+        int status = -1;
+        EXPECT_GE(reapWithin(terminal.pid(), 15, &status), 0);
+        EXPECT_EQ(status, 0);
+
+        EXPECT_EQ(terminal.output().find(FakeBotApi::kToken), std::string::npos);
+        EXPECT_EQ(api.callsOf("sendMessage").at(0).fields.at("chat_id"), "77");
+        const Settings stored = SettingsStore(folder.paths.config()).load();
+        EXPECT_EQ(stored.chatID, 77);
+        EXPECT_TRUE(stored.chatConfirmed);
+        EXPECT_EQ(stored.language, AppLanguage::es);
+        EXPECT_EQ(stored.detectionMode, DetectionMode::motion);
+        EXPECT_FALSE(stored.roi.isFull());
+        EXPECT_EQ(FileSecretStore(folder.paths.secrets(), AppInfo::keychainService(), "telegram-bot").read(),
+            FakeBotApi::kToken);
+    }
+
+    // GIVEN the setup asking for the key with echo off, WHEN the process is told to stop, THEN it quits in
+    // order at once, with the terminal's echo back on.
+    TEST_F(Headless, SetupStopsOnSigtermAndRestoresEcho)
+    {
+        DataFolder folder;
+        FakeBotApi api;
+        Terminal terminal({ brisko(), "setup", "--camera-file", kStreetVideo.string(), "--data-dir",
+                              folder.paths.data().string() },
+            { configFor(folder, api), "LANG=C", "LANGUAGE=" });
+        for (auto [prompt, answer] :
+            { std::pair { K::hlChoose, "1\n" }, { K::hlAreaAsk, "whole\n" }, { K::hlChoose, "\n" } }) {
+            ASSERT_TRUE(terminal.expect(L::t(prompt, AppLanguage::en))) << terminal.output();
+            terminal.type(answer);
+        }
+        ASSERT_TRUE(terminal.expect(L::t(K::hlKeyAsk, AppLanguage::en))) << terminal.output();
+        EXPECT_FALSE(terminal.echoes());
+        ::kill(terminal.pid(), SIGTERM);
+        ASSERT_TRUE(terminal.expect(L::t(K::hlSetupLeft, AppLanguage::en), 10)) << terminal.output();
+        int status = -1;
+        EXPECT_GE(reapWithin(terminal.pid(), 10, &status), 0);
+        EXPECT_EQ(status, 1);
+        EXPECT_TRUE(terminal.echoes());
+    }
+
+    // Each character holds two modules, top and bottom, lit where the symbol is light: read back, the
+    // picture is the code with its quiet zone.
+    TEST(HeadlessQr, TerminalDrawingReadsBackAsTheCode)
+    {
+        const auto code = QrCode::encode("https://t.me/brisko_test_bot?start=123456");
+        ASSERT_TRUE(code);
+        const QStringList lines = QString::fromStdString(terminalQr(*code)).split('\n', Qt::SkipEmptyParts);
+        const int side = code->size() + 8;
+        ASSERT_EQ(lines.size(), (side + 1) / 2);
+        const QString cells = QString::fromUtf8(" \u2584\u2580\u2588");
+        for (int row = 0; row < lines.size(); ++row) {
+            ASSERT_EQ(lines[row].size(), side);
+            for (int x = 0; x < side; ++x) {
+                const int cell = static_cast<int>(cells.indexOf(lines[row][x]));
+                EXPECT_EQ(
+                    cell, (code->dark(x - 4, 2 * row - 4) ? 0 : 2) + (code->dark(x - 4, 2 * row - 3) ? 0 : 1))
+                    << "row " << row << " column " << x;
+            }
+        }
+    }
+
+    // The installed user unit is one systemd accepts, pointing at the real executable.
+    TEST(HeadlessUnit, PassesSystemdVerify)
+    {
+        if (!PrivateBus::onPath("systemd-analyze"))
+            GTEST_SKIP() << "systemd-analyze is not installed";
+        const fs::path built = fs::path(brisko()).parent_path() / "brisko.service";
+        std::string unit = DataFolder::read(built);
+        ASSERT_NE(unit.find("ExecStart="), std::string::npos) << built;
+        const auto start = unit.find("ExecStart=") + 10;
+        unit.replace(start, unit.find(' ', start) - start, fs::canonical(brisko()).string());
+        PrivateBus scratch; // its runtime folder stands in for the user manager's
+        std::ofstream(scratch.dir() / "brisko.service") << unit;
+        const auto verify = scratch.run(
+            { "systemd-analyze", "--user", "verify", (scratch.dir() / "brisko.service").string() });
+        EXPECT_EQ(verify.status, 0) << verify.output;
+        EXPECT_EQ(verify.output, "");
+    }
+
+} // namespace
+} // namespace vardel::test
