@@ -536,6 +536,8 @@ std::string Model::selectedCamera()
     return {};
 }
 
+Frame Model::latestFrame() const { return m_capture->latest(); }
+
 void Model::openCameraSettings()
 {
     // There is no system page to open on Linux: the help is the permission notice itself.

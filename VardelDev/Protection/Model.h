@@ -186,6 +186,8 @@ public:
     void openCameraSettings();
     void openLastPhoto();
     std::string selectedCamera();
+    // The camera's latest frame (empty while it is off), for the live picture. Cheap: no copy of pixels.
+    Frame latestFrame() const;
 
     // Settings and Telegram operations.
     void reloadSettings();
