@@ -142,7 +142,9 @@ namespace {
         // BRISKO_DOCS_SCREENSHOTS=1 refreshes the picture the README shows.
         const bool docs = step == ObStep::confirm && language == AppLanguage::en && scale == 1;
         if (docs && qEnvironmentVariableIsSet("BRISKO_DOCS_SCREENSHOTS")) {
-            EXPECT_TRUE(shot.save(QStringLiteral(VARDEL_TEST_DATA "/../../docs/screenshots/first-run-pairing.png")));
+            const QString docsFolder = QStringLiteral(VARDEL_TEST_DATA "/../../docs/screenshots");
+            QDir().mkpath(docsFolder);
+            EXPECT_TRUE(shot.save(docsFolder + QStringLiteral("/first-run-pairing.png")));
         }
         QApplication::setFont(normal);
     }
