@@ -135,6 +135,14 @@ FirstRunWindow::FirstRunWindow(Model& app, OnboardingModel::Options options, QWi
              &Model::frameAspectChanged, &Model::chatLabelChanged, &Model::noticeChanged })
         connect(&app, signal, this, &FirstRunWindow::refresh);
 
+    // A guide left open when the application model goes must not touch it again.
+    connect(&app, &QObject::destroyed, this, [this] {
+        delete m_flow.data();
+        m_pictureTimer.stop();
+        hide();
+        deleteLater();
+    });
+
     m_pictureTimer.setInterval(kPictureMs);
     connect(&m_pictureTimer, &QTimer::timeout, this, &FirstRunWindow::showPicture);
     m_pictureTimer.start();

@@ -36,14 +36,16 @@ void QrView::paintEvent(QPaintEvent*)
     }
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    // Work in device pixels so that a module never straddles a pixel edge.
-    const double ratio = painter.device()->devicePixelRatioF();
+    // Work in device pixels so that a module never straddles a pixel edge. The device transform knows the
+    // scale of whatever is painted on (a screen, or an image the widget is rendered into).
+    const QTransform toDevice = painter.deviceTransform();
+    const double ratio = toDevice.m11() > 0 ? toDevice.m11() : devicePixelRatioF();
     const int room = static_cast<int>(std::floor(std::min(width(), height()) * ratio));
     const int module = std::max(1, room / modules);
-    const int side = module * modules;
-    const double left = std::floor((width() * ratio - side) / 2) / ratio;
-    const double top = std::floor((height() * ratio - side) / 2) / ratio;
-    painter.drawImage(QRectF(left, top, side / ratio, side / ratio), symbol);
+    const double side = double(module * modules) / ratio;
+    QPointF corner = toDevice.map(QPointF((width() - side) / 2, (height() - side) / 2));
+    corner = toDevice.inverted().map(QPointF(std::floor(corner.x()), std::floor(corner.y())));
+    painter.drawImage(QRectF(corner, QSizeF(side, side)), symbol);
 }
 
 } // namespace vardel

@@ -12,9 +12,9 @@ namespace {
     // modules surrounds it.
     TEST(QrView, DrawsEveryModuleCrispWithAQuietZone)
     {
-        for (const double ratio : { 1.0, 1.5, 2.0 }) {
+        for (const auto [side, ratio] : { std::pair { 180, 1.0 }, { 180, 1.5 }, { 120, 1.5 }, { 150, 2.0 } }) {
             QrView view;
-            view.setFixedSize(180, 180);
+            view.setFixedSize(side, side);
             view.setText("https://t.me/brisko_test_bot?start=042917");
             ASSERT_TRUE(view.code());
             QImage shot(view.size() * ratio, QImage::Format_RGB32);
