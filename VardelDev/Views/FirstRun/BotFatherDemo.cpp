@@ -14,12 +14,14 @@ BotFatherDemo::BotFatherDemo(std::string username, QWidget* parent)
 {
     setObjectName(QStringLiteral("botFatherDemo"));
     setFrameShape(QFrame::StyledPanel);
-    setStyleSheet(QStringLiteral("#botFatherDemo { background: #dfe8ef; border-radius: 8px; }"
-                                 "QLabel[bubble=\"botfather\"] { background: white; border-radius: 8px; padding: 6px; }"
-                                 "QLabel[bubble=\"you\"] { background: #d5f5c4; border-radius: 8px; padding: 6px; }"
-                                 "QLabel { color: #1b1f23; }"));
+    setStyleSheet(
+        QStringLiteral("#botFatherDemo { background: #dfe8ef; border-radius: 8px; }"
+                       "QLabel[bubble=\"botfather\"] { background: white; border-radius: 8px; padding: 6px; }"
+                       "QLabel[bubble=\"you\"] { background: #d5f5c4; border-radius: 8px; padding: 6px; }"
+                       "QLabel { color: #1b1f23; }"));
     m_lines = { { false, K::demoName, "/newbot" }, { true, K::demoAskName, {} }, { false, K::demoName, {} },
-        { true, K::demoAskUser, {} }, { false, K::demoUser, std::move(username) }, { true, K::demoDone, {} } };
+        { true, K::demoAskUser, {} }, { false, K::demoUser, std::move(username) },
+        { true, K::demoDone, {} } };
     for (Line& line : m_lines) {
         line.row = new QWidget;
         auto* row = new QHBoxLayout(line.row);
@@ -82,8 +84,10 @@ void BotFatherDemo::retext(AppLanguage language)
 {
     m_language = language;
     for (Line& line : m_lines) {
-        line.sender->setText(QString::fromStdString(L::t(line.fromBotFather ? K::demoBotFather : K::demoYou, language)));
-        line.bubble->setText(QString::fromStdString(line.literal.empty() ? L::t(line.text, language) : line.literal));
+        line.sender->setText(
+            QString::fromStdString(L::t(line.fromBotFather ? K::demoBotFather : K::demoYou, language)));
+        line.bubble->setText(
+            QString::fromStdString(line.literal.empty() ? L::t(line.text, language) : line.literal));
     }
 }
 

@@ -31,7 +31,10 @@ namespace {
     constexpr int kPictureWidth = 640;
 
     QString q(const std::string& text) { return QString::fromStdString(text); }
-    QString q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+    QString q(std::string_view text)
+    {
+        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    }
 
     // The strip at the top names five parts of the nine steps.
     constexpr K kParts[] = { K::obWelcome, K::obCamera, K::obAreaAlerts, K::obTelegram, K::obTest };
@@ -113,7 +116,8 @@ FirstRunWindow::FirstRunWindow(Model& app, OnboardingModel::Options options, QWi
     buildConfirm();
     buildTest();
     buildDone();
-    label(outer, [this] { return q(m_app.notice().value_or("")); }, Look::note);
+    label(
+        outer, [this] { return q(m_app.notice().value_or("")); }, Look::note);
     buildFooter(outer);
     follow([this] {
         m_pages->setCurrentIndex(static_cast<int>(step()));
@@ -189,7 +193,8 @@ QLabel* FirstRunWindow::label(QBoxLayout* into, Text text, Look look)
 
 QLabel* FirstRunWindow::label(QBoxLayout* into, K key, Look look)
 {
-    return label(into, [this, key] { return t(key); }, look);
+    return label(
+        into, [this, key] { return t(key); }, look);
 }
 
 QPushButton* FirstRunWindow::button(QBoxLayout* into, K name, Text text, std::function<void()> action)
@@ -214,7 +219,8 @@ QPushButton* FirstRunWindow::button(QBoxLayout* into, K name, Text text, std::fu
 
 QPushButton* FirstRunWindow::button(QBoxLayout* into, K key, std::function<void()> action)
 {
-    return button(into, key, [this, key] { return t(key); }, std::move(action));
+    return button(
+        into, key, [this, key] { return t(key); }, std::move(action));
 }
 
 QBoxLayout* FirstRunWindow::panel(QBoxLayout* into, Condition visible)
@@ -336,7 +342,8 @@ void FirstRunWindow::buildCamera()
 
     QBoxLayout* ask = panel(p, [this] { return !previewing(); });
     label(ask, [this] {
-        return t(m_flow->cameraStatus() == OnboardingModel::CameraStatus::denied ? K::obCamDenied : K::obCamAsk);
+        return t(
+            m_flow->cameraStatus() == OnboardingModel::CameraStatus::denied ? K::obCamDenied : K::obCamAsk);
     });
     button(ask, K::obCamAllow, [this] { m_flow->requestCamera(); });
 
@@ -367,7 +374,8 @@ void FirstRunWindow::buildArea()
                 choice->setChecked(true);
         });
     }
-    label(p, [this] { return t(m_flow->areaPart() ? K::obAreaDragHint : K::obAreaWholeHint); }, Look::note);
+    label(
+        p, [this] { return t(m_flow->areaPart() ? K::obAreaDragHint : K::obAreaWholeHint); }, Look::note);
     m_areaPicture = new AreaPicture;
     m_areaPicture->setObjectName(QStringLiteral("areaPicture"));
     p->addWidget(m_areaPicture);
@@ -391,8 +399,9 @@ void FirstRunWindow::buildAlerts()
 {
     QBoxLayout* p = page();
     label(p, K::obAlertsTitle, Look::title);
-    for (const auto& [mode, name, note] : { std::tuple { DetectionMode::person, K::setPerson, K::setPersonNote },
-             std::tuple { DetectionMode::motion, K::setMotion, K::setMotionNote } }) {
+    for (const auto& [mode, name, note] :
+        { std::tuple { DetectionMode::person, K::setPerson, K::setPersonNote },
+            std::tuple { DetectionMode::motion, K::setMotion, K::setMotionNote } }) {
         QBoxLayout* line = row(p);
         auto* choice = new QRadioButton;
         choice->setObjectName(q(rawValue(name)));
@@ -419,7 +428,8 @@ void FirstRunWindow::buildTelegram()
     auto username = [this] { return m_flow->bot() ? m_flow->bot()->username : std::string(); };
 
     QBoxLayout* connected = panel(p, [this] { return m_flow->bot().has_value(); });
-    label(connected, [this, username] { return t(K::obTgConnected, { username() }); }, Look::heading);
+    label(
+        connected, [this, username] { return t(K::obTgConnected, { username() }); }, Look::heading);
     QBoxLayout* choices = row(connected);
     button(choices, K::obTgKeepCurrent, [this] { m_flow->next(); });
     button(choices, K::obTgUseOther, [this] { m_flow->useOtherBot(); });
@@ -428,23 +438,28 @@ void FirstRunWindow::buildTelegram()
     QBoxLayout* setup = panel(p, [this] { return !m_flow->bot(); });
     label(setup, K::obTgLead);
     label(setup, K::obTgEasy, Look::note);
-    label(setup, [this] { return QStringLiteral("1.  ") + t(K::obTg1); }, Look::heading);
+    label(
+        setup, [this] { return QStringLiteral("1.  ") + t(K::obTg1); }, Look::heading);
     QBoxLayout* first = row(setup);
     button(first, K::obTgOpen, [] { QDesktopServices::openUrl(QUrl(q(TelegramSetup::botFatherLink))); });
     label(first, [] { return QStringLiteral("/newbot"); });
-    button(first, K::obCopy, [this] { return t(m_flow->copied() ? K::obCopied : K::obCopy); },
+    button(
+        first, K::obCopy, [this] { return t(m_flow->copied() ? K::obCopied : K::obCopy); },
         [this] { m_flow->copyNewBot(); })
         ->setObjectName(QStringLiteral("copyNewBot"));
     first->addStretch(1);
 
-    label(setup, [this] { return QStringLiteral("2.  ") + t(K::obTg2); }, Look::heading);
+    label(
+        setup, [this] { return QStringLiteral("2.  ") + t(K::obTg2); }, Look::heading);
     QBoxLayout* second = row(setup);
     label(second, [this] { return q(m_flow->suggestedUsername()); });
-    button(second, K::obCopy, [this] { return t(m_flow->copiedUsername() ? K::obCopied : K::obCopy); },
+    button(
+        second, K::obCopy, [this] { return t(m_flow->copiedUsername() ? K::obCopied : K::obCopy); },
         [this] { m_flow->copyUsername(); })
         ->setObjectName(QStringLiteral("copyUsername"));
     second->addStretch(1);
-    label(setup,
+    label(
+        setup,
         [this] { return t(K::obTgTaken, { TelegramSetup::withNumber(m_flow->suggestedUsername(), 27) }); },
         Look::note);
     button(setup, K::obWatchVideo, [this] {
@@ -456,7 +471,8 @@ void FirstRunWindow::buildTelegram()
     setup->addWidget(m_demo);
     follow([this] { m_demo->retext(m_app.language()); });
 
-    label(setup, [this] { return QStringLiteral("3.  ") + t(K::obTg3); }, Look::heading);
+    label(
+        setup, [this] { return QStringLiteral("3.  ") + t(K::obTg3); }, Look::heading);
     QBoxLayout* keyRow = row(setup);
     label(keyRow, K::obKeyLabel);
     m_key = new QLineEdit;
@@ -499,7 +515,11 @@ void FirstRunWindow::buildTelegram()
     QBoxLayout* help = panel(setup, [this] { return m_showHelp; });
     label(help, K::obHelpTitle, Look::heading);
     bullets(help, { K::obHelp1, K::obHelp2, K::obHelp3 }, QStringLiteral("•  "));
-    label(p, [this, username] { return m_flow->keyState() == KeyState::ok ? t(K::obKeyOK, { username() }) : QString(); },
+    label(
+        p,
+        [this, username] {
+            return m_flow->keyState() == KeyState::ok ? t(K::obKeyOK, { username() }) : QString();
+        },
         Look::note);
     p->addStretch(1);
 }
@@ -527,29 +547,36 @@ void FirstRunWindow::buildConfirm()
     m_qr->setFixedSize(180, 180);
     columns->addWidget(m_qr, 0, Qt::AlignTop);
     follow([this] { m_qr->setText(m_flow->botLink().value_or("")); });
-    label(left, [this] { return spaced(m_flow->code()); }, Look::code);
-    showWhen(button(left, K::obConfOpen, [this, username] { return t(K::obConfOpen, { username() }); },
+    label(
+        left, [this] { return spaced(m_flow->code()); }, Look::code);
+    showWhen(button(
+                 left, K::obConfOpen, [this, username] { return t(K::obConfOpen, { username() }); },
                  [this] { m_flow->openBot(); }),
         [this] { return m_flow->bot().has_value(); });
     label(left, [this] { return t(K::obConfAlt, { m_flow->code() }); });
     label(left, K::obConfWaiting, Look::note);
     left->addStretch(1);
-    label(waiting,
-        [this, username] { return m_flow->bot() ? t(K::obConfTrouble, { username() }) : QString(); },
+    label(
+        waiting, [this, username] { return m_flow->bot() ? t(K::obConfTrouble, { username() }) : QString(); },
         Look::note);
 
     QBoxLayout* found = panel(p, [this] { return m_flow->pairing() && m_flow->candidate().has_value(); });
     label(found, K::obConfHeard);
-    label(found, [this] {
-        return m_flow->candidate() ? q(m_flow->candidate()->label()) + QStringLiteral(" · ") + t(K::obPrivateChat)
-                                   : QString();
-    }, Look::heading);
+    label(
+        found,
+        [this] {
+            return m_flow->candidate()
+                ? q(m_flow->candidate()->label()) + QStringLiteral(" · ") + t(K::obPrivateChat)
+                : QString();
+        },
+        Look::heading);
     QBoxLayout* answers = row(found);
     button(answers, K::obConfYes, [this] { m_flow->confirmCandidate(); });
     button(answers, K::obConfNo, [this] { m_flow->refuseCandidate(); });
     answers->addStretch(1);
 
-    QBoxLayout* expired = panel(p, [this] { return m_flow->pairing() && m_flow->expired() && !m_flow->candidate(); });
+    QBoxLayout* expired
+        = panel(p, [this] { return m_flow->pairing() && m_flow->expired() && !m_flow->candidate(); });
     label(expired, K::obConfExpired);
     button(expired, K::obConfNew, [this] { m_flow->startPairing(); });
     p->addStretch(1);
@@ -562,7 +589,8 @@ void FirstRunWindow::buildTest()
     label(p, K::obTestTitle, Look::title);
     label(p, K::obTestLead);
     label(p, K::obTestSendLead);
-    QPushButton* send = button(p, K::setSendTest,
+    QPushButton* send = button(
+        p, K::setSendTest,
         [this] {
             switch (m_flow->testState().kind) {
             case Kind::sending:
@@ -593,7 +621,8 @@ void FirstRunWindow::buildTest()
         refresh();
     });
     answers->addStretch(1);
-    label(p, [this] { return m_showTestHelp ? t(K::obTestNotHelp) : QString(); }, Look::note);
+    label(
+        p, [this] { return m_showTestHelp ? t(K::obTestNotHelp) : QString(); }, Look::note);
     p->addStretch(1);
 }
 
@@ -602,10 +631,14 @@ void FirstRunWindow::buildDone()
     QBoxLayout* p = page();
     label(p, K::obDoneTitle, Look::title);
     label(p, K::obDoneLead);
-    label(p, [this] { return t(K::obDoneWatching, { L::t(m_app.roi().isFull() ? K::obDoneWhole : K::obDonePart, m_app.language()) }); });
+    label(p, [this] {
+        return t(K::obDoneWatching,
+            { L::t(m_app.roi().isFull() ? K::obDoneWhole : K::obDonePart, m_app.language()) });
+    });
     label(p, [this] {
         return t(K::obDoneAlertWhen,
-            { L::t(m_app.detectionMode() == DetectionMode::person ? K::setPerson : K::setMotion, m_app.language()) });
+            { L::t(m_app.detectionMode() == DetectionMode::person ? K::setPerson : K::setMotion,
+                m_app.language()) });
     });
     label(p, [this] { return t(K::obDoneAlertsTo, { m_app.settings().chatLabel.value_or("Telegram") }); });
     label(p, K::obDoneHelp, Look::note);
@@ -619,11 +652,15 @@ void FirstRunWindow::buildDone()
 void FirstRunWindow::buildFooter(QBoxLayout* into)
 {
     QBoxLayout* footer = row(into);
-    showWhen(button(footer, K::back, [this] { m_flow->back(); }), [this] { return step() != ObStep::language; });
+    showWhen(
+        button(footer, K::back, [this] { m_flow->back(); }), [this] { return step() != ObStep::language; });
     footer->addStretch(1);
-    QPushButton* next = button(footer, K::next,
+    QPushButton* next = button(
+        footer, K::next,
         [this] {
-            return t(step() == ObStep::intro ? K::obGetStarted : step() == ObStep::camera ? K::obLooksGood : K::next);
+            return t(step() == ObStep::intro   ? K::obGetStarted
+                    : step() == ObStep::camera ? K::obLooksGood
+                                               : K::next);
         },
         [this] { m_flow->next(); });
     next->setDefault(true);

@@ -14,17 +14,15 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <gtest/gtest.h>
 
 namespace vardel::test {
 namespace {
 
-    namespace fs = std::filesystem;
     using Kind = OnboardingModel::TestState::Kind;
 
     // The application over a fresh data folder, the street video as its camera and the fake Bot API.
@@ -37,7 +35,7 @@ namespace {
             folder.writeSettings(settings);
             Model::Options options;
             options.paths = folder.paths;
-            if (fs::exists(kStreetVideo))
+            if (std::filesystem::exists(kStreetVideo))
                 options.camera = std::make_unique<FileCameraSource>(kStreetVideo.string());
             options.secrets = std::make_shared<MemorySecretStore>(token);
             options.endpoint = api.endpoint();
@@ -136,14 +134,16 @@ namespace {
         auto clipped = clippedTexts(window);
         // Pages scroll only vertically: nothing may reach past the window's right edge.
         for (const QWidget* widget : window.findChildren<QWidget*>()) {
-            if (widget->isVisibleTo(&window) && widget->mapTo(&window, QPoint(widget->width(), 0)).x() > window.width())
+            if (widget->isVisibleTo(&window)
+                && widget->mapTo(&window, QPoint(widget->width(), 0)).x() > window.width())
                 clipped.push_back(describe(widget, {}));
         }
         EXPECT_TRUE(clipped.empty()) << ::testing::PrintToString(clipped);
         const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         QDir().mkpath(QStringLiteral("screenshots/first-run"));
         const QPixmap shot = window.grab();
-        shot.save(QString::fromStdString("screenshots/first-run/" + name.substr(name.find('/') + 1) + ".png"));
+        shot.save(
+            QString::fromStdString("screenshots/first-run/" + name.substr(name.find('/') + 1) + ".png"));
         // BRISKO_DOCS_SCREENSHOTS=1 refreshes the picture the README shows.
         const bool docs = step == ObStep::confirm && language == AppLanguage::en && scale == 1;
         if (docs && qEnvironmentVariableIsSet("BRISKO_DOCS_SCREENSHOTS")) {
@@ -168,8 +168,8 @@ namespace {
 
     std::string screenName(const ::testing::TestParamInfo<Screen>& screen)
     {
-        static const char* steps[] = { "language", "intro", "camera", "area", "alerts", "telegram", "confirm",
-            "test", "done" };
+        static const char* steps[]
+            = { "language", "intro", "camera", "area", "alerts", "telegram", "confirm", "test", "done" };
         std::string language(screen.param.language.rawValue());
         std::erase(language, '-');
         return std::string(steps[static_cast<int>(screen.param.step)]) + "_" + language
@@ -186,8 +186,8 @@ namespace {
     {
         FirstRunApp run(std::nullopt);
         int doneCalls = 0;
-        QPointer<FirstRunWindow> window
-            = FirstRunWindow::open(*run.app, [&] { ++doneCalls; }, run.flowOptions());
+        QPointer<FirstRunWindow> window = FirstRunWindow::open(
+            *run.app, [&] { ++doneCalls; }, run.flowOptions());
         QPointer<OnboardingModel> flow = window->flow();
 
         click(window, "language-es");
@@ -256,8 +256,8 @@ namespace {
     {
         FirstRunApp run(FakeBotApi::kToken);
         int doneCalls = 0;
-        QPointer<FirstRunWindow> window
-            = FirstRunWindow::open(*run.app, [&] { ++doneCalls; }, run.flowOptions());
+        QPointer<FirstRunWindow> window = FirstRunWindow::open(
+            *run.app, [&] { ++doneCalls; }, run.flowOptions());
         EXPECT_EQ(FirstRunWindow::open(*run.app), window); // a second request brings the same guide forward
         QPointer<OnboardingModel> flow = window->flow();
         flow->go(ObStep::camera);

@@ -12,7 +12,8 @@ namespace {
     // modules surrounds it.
     TEST(QrView, DrawsEveryModuleCrispWithAQuietZone)
     {
-        for (const auto [side, ratio] : { std::pair { 180, 1.0 }, { 180, 1.5 }, { 120, 1.5 }, { 150, 2.0 } }) {
+        for (const auto [side, ratio] :
+            { std::pair { 180, 1.0 }, { 180, 1.5 }, { 120, 1.5 }, { 150, 2.0 } }) {
             QrView view;
             view.setFixedSize(side, side);
             view.setText("https://t.me/brisko_test_bot?start=042917");
@@ -28,7 +29,8 @@ namespace {
                     const QRgb pixel = shot.pixel(x, y);
                     if (pixel != qRgb(255, 0, 0))
                         symbol |= QRect(x, y, 1, 1);
-                    ASSERT_TRUE(pixel == qRgb(255, 0, 0) || pixel == qRgb(0, 0, 0) || pixel == qRgb(255, 255, 255))
+                    ASSERT_TRUE(
+                        pixel == qRgb(255, 0, 0) || pixel == qRgb(0, 0, 0) || pixel == qRgb(255, 255, 255))
                         << "smoothed pixel at scale " << ratio;
                 }
             }
@@ -39,9 +41,11 @@ namespace {
             EXPECT_GE(symbol.width(), shot.width() * 3 / 4) << "the symbol should fill most of the view";
             for (int my = 0; my < modules; ++my) {
                 for (int mx = 0; mx < modules; ++mx) {
-                    const QPoint centre = symbol.topLeft() + QPoint(mx * module + module / 2, my * module + module / 2);
+                    const QPoint centre
+                        = symbol.topLeft() + QPoint(mx * module + module / 2, my * module + module / 2);
                     const bool dark = view.code()->dark(mx - QrView::kQuietZone, my - QrView::kQuietZone);
-                    ASSERT_EQ(shot.pixel(centre) == qRgb(0, 0, 0), dark) << mx << "," << my << " at " << ratio;
+                    ASSERT_EQ(shot.pixel(centre) == qRgb(0, 0, 0), dark)
+                        << mx << "," << my << " at " << ratio;
                 }
             }
         }
