@@ -294,6 +294,9 @@ namespace vardel {
     X(obDoneWatching) \
     X(obDoneAlertWhen) \
     X(obDoneAlertsTo) \
+    /* First-run summary */ \
+    X(obDoneWhole) \
+    X(obDonePart) \
     X(obDoneHelp) \
     X(obNotNow)
 // clang-format on

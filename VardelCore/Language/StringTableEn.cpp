@@ -308,6 +308,9 @@ namespace {
         { K::obDoneWatching, "Watching: %@" },
         { K::obDoneAlertWhen, "Alerts when: %@" },
         { K::obDoneAlertsTo, "Alerts go to: %@" },
+        // First-run summary
+        { K::obDoneWhole, "The whole view" },
+        { K::obDonePart, "Part of the view" },
         { K::obDoneHelp, "The setup guide is always in the Help menu." },
         { K::obNotNow, "Not now" },
     };

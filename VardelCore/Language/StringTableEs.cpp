@@ -316,6 +316,9 @@ namespace {
         { K::obDoneWatching, "Vigilando: %@" },
         { K::obDoneAlertWhen, "Alertas cuando: %@" },
         { K::obDoneAlertsTo, "Las alertas van a: %@" },
+        // First-run summary
+        { K::obDoneWhole, "Toda la imagen" },
+        { K::obDonePart, "Parte de la imagen" },
         { K::obDoneHelp, "La guía de configuración está siempre en el menú Ayuda." },
         { K::obNotNow, "Ahora no" },
     };

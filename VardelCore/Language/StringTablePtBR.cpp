@@ -315,6 +315,9 @@ namespace {
         { K::obDoneWatching, "Vigiando: %@" },
         { K::obDoneAlertWhen, "Alertas quando: %@" },
         { K::obDoneAlertsTo, "Alertas vão para: %@" },
+        // First-run summary
+        { K::obDoneWhole, "A imagem inteira" },
+        { K::obDonePart, "Parte da imagem" },
         { K::obDoneHelp, "O guia de configuração fica sempre no menu Ajuda." },
         { K::obNotNow, "Agora não" },
     };

@@ -358,6 +358,7 @@ void OnboardingModel::startPairing()
     publish(m_code, TelegramSetup::makeCode(), &OnboardingModel::codeChanged);
     publish(m_deadline, OptionalDeadline(deadline), &OnboardingModel::deadlineChanged);
     m_expiry.start(static_cast<int>(kCodeLifetime * 1000));
+    publish(m_pairing, true, &OnboardingModel::pairingChanged);
 
     QPointer<OnboardingModel> weak(this);
     m_app.readToken([this, weak, gen, deadline, code = m_code](OptionalText token) {
@@ -432,6 +433,7 @@ void OnboardingModel::stopPairing()
 {
     ++m_shared->generation;
     m_expiry.stop();
+    publish(m_pairing, false, &OnboardingModel::pairingChanged);
 }
 
 std::optional<std::string> OnboardingModel::botLink() const

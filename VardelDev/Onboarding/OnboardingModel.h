@@ -56,6 +56,7 @@ class OnboardingModel final : public QObject {
     Q_PROPERTY(bool expired READ expired NOTIFY expiredChanged)
     Q_PROPERTY(bool connectAnother READ connectAnother NOTIFY connectAnotherChanged)
     Q_PROPERTY(vardel::OnboardingModel::TestState testState READ testState NOTIFY testStateChanged)
+    Q_PROPERTY(bool pairing READ pairing NOTIFY pairingChanged)
 
 public:
     enum class KeyState { empty, checking, ok, bad, rejected, offline };
@@ -101,6 +102,9 @@ public:
     bool connectAnother() const { return m_connectAnother; }
     const TestState& testState() const { return m_testState; }
     const std::string& suggestedUsername() const { return m_suggestedUsername; }
+    // A code is offered in this visit of the confirm step (waiting, found or expired); false while the step
+    // only offers to keep the confirmed chat.
+    bool pairing() const { return m_pairing; }
 
     // Steps.
     void go(ObStep step);
@@ -160,6 +164,7 @@ signals:
     void expiredChanged();
     void connectAnotherChanged();
     void testStateChanged();
+    void pairingChanged();
 
 private:
     // What the work queue's tasks share with this object; it may outlive it.
@@ -208,6 +213,7 @@ private:
     bool m_connectAnother = false;
     TestState m_testState;
     std::string m_suggestedUsername;
+    bool m_pairing = false;
 
     // Each token check (and each change of mind) gets a number; only the latest may report.
     long m_check = 0;

@@ -1,0 +1,274 @@
+#include "FirstRunWindow.h"
+
+#include "AppHarness.h"
+#include "AreaPicture.h"
+#include "BotFatherDemo.h"
+#include "FakeBotApi.h"
+#include "FileCameraSource.h"
+#include "L.h"
+#include "MemorySecretStore.h"
+#include "Model.h"
+#include "QrView.h"
+#include "TextFit.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+namespace vardel::test {
+namespace {
+
+    using Kind = OnboardingModel::TestState::Kind;
+
+    // The application over a fresh data folder, the street video as its camera and the fake Bot API.
+    struct FirstRunApp {
+        explicit FirstRunApp(std::optional<std::string> token)
+        {
+            Settings settings = folder.settings;
+            settings.chatConfirmed = false;
+            settings.chatLabel.reset();
+            folder.writeSettings(settings);
+            Model::Options options;
+            options.paths = folder.paths;
+            if (std::filesystem::exists(kStreetVideo))
+                options.camera = std::make_unique<FileCameraSource>(kStreetVideo.string());
+            options.secrets = std::make_shared<MemorySecretStore>(token);
+            options.endpoint = api.endpoint();
+            app = std::make_unique<Model>(std::move(options));
+            api.setResult("getMyDescription", { { "description", "" } });
+            api.setResult("getMyShortDescription", { { "short_description", "" } });
+        }
+        OnboardingModel::Options flowOptions() const { return { api.endpoint(), nullptr, "Maria Souza" }; }
+
+        DataFolder folder;
+        FakeBotApi api;
+        std::unique_ptr<Model> app;
+    };
+
+    template <typename T = QPushButton> T* find(const QWidget* window, const char* name)
+    {
+        T* found = window->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+
+    void click(const QWidget* window, const char* name)
+    {
+        auto* button = find<QAbstractButton>(window, name);
+        ASSERT_TRUE(button && button->isVisible() && button->isEnabled()) << name;
+        button->click();
+    }
+
+    void mouse(QWidget* widget, QEvent::Type type, QPoint at)
+    {
+        const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+        QMouseEvent event(type, at, widget->mapToGlobal(at), Qt::LeftButton, held, Qt::NoModifier);
+        QCoreApplication::sendEvent(widget, &event);
+    }
+
+    void type(QWidget* widget, const QString& text)
+    {
+        for (const QChar character : text) {
+            QKeyEvent event(QEvent::KeyPress, 0, Qt::NoModifier, QString(character));
+            QCoreApplication::sendEvent(widget, &event);
+        }
+    }
+
+    // Deferred deletions run only when control returns to the loop that asked for them: run them here.
+    bool released(const QPointer<FirstRunWindow>& window, const QPointer<OnboardingModel>& flow)
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return !window && !flow;
+    }
+
+    // Every step in every language, at the default size and with text 1.5 times as large, shows all of its
+    // texts whole. The pages show their optional parts (cautions, BotFather help and demo) too.
+    struct Screen {
+        ObStep step;
+        AppLanguage language;
+        double scale;
+    };
+
+    class FirstRunScreens : public ::testing::TestWithParam<Screen> {
+    protected:
+        static void SetUpTestSuite() { shared = new FirstRunApp(FakeBotApi::kToken); }
+        static void TearDownTestSuite() { delete std::exchange(shared, nullptr); }
+        static FirstRunApp* shared;
+    };
+    FirstRunApp* FirstRunScreens::shared = nullptr;
+
+    TEST_P(FirstRunScreens, ShowEveryTextWhole)
+    {
+        const auto [step, language, scale] = GetParam();
+        const QFont normal = QApplication::font();
+        QFont font = normal;
+        font.setPointSizeF(normal.pointSizeF() * scale);
+        QApplication::setFont(font);
+        shared->app->setLanguage(language);
+        FirstRunWindow window(*shared->app, shared->flowOptions());
+        OnboardingModel& flow = *window.flow();
+        window.show();
+        flow.go(step);
+        if (step == ObStep::intro)
+            click(&window, "obLearnMore");
+        if (step == ObStep::camera)
+            flow.requestCamera();
+        if (step == ObStep::area)
+            flow.setAreaPart(true);
+        if (step == ObStep::telegram) {
+            flow.useOtherBot();
+            click(&window, "obWatchVideo");
+            click(&window, "obNeedHelp");
+            mouse(find<BotFatherDemo>(&window, "botFatherDemo"), QEvent::MouseButtonPress, {});
+        }
+        if (step == ObStep::confirm) {
+            ASSERT_TRUE(runUntil([&] { return flow.bot().has_value(); }, 10));
+        }
+        runUntil([] { return false; }, 0.3); // layouts settle, the camera shows a picture
+
+        auto clipped = clippedTexts(window);
+        // Pages scroll only vertically: nothing may reach past the window's right edge.
+        for (const QWidget* widget : window.findChildren<QWidget*>()) {
+            if (widget->isVisibleTo(&window)
+                && widget->mapTo(&window, QPoint(widget->width(), 0)).x() > window.width())
+                clipped.push_back(describe(widget, {}));
+        }
+        EXPECT_TRUE(clipped.empty()) << ::testing::PrintToString(clipped);
+        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        QDir().mkpath(QStringLiteral("screenshots/first-run"));
+        const QPixmap shot = window.grab();
+        shot.save(
+            QString::fromStdString("screenshots/first-run/" + name.substr(name.find('/') + 1) + ".png"));
+        // BRISKO_DOCS_SCREENSHOTS=1 refreshes the picture the README shows.
+        const bool docs = step == ObStep::confirm && language == AppLanguage::en && scale == 1;
+        if (docs && qEnvironmentVariableIsSet("BRISKO_DOCS_SCREENSHOTS")) {
+            const QString docsFolder = QStringLiteral(VARDEL_TEST_DATA "/../../docs/screenshots");
+            QDir().mkpath(docsFolder);
+            EXPECT_TRUE(shot.save(docsFolder + QStringLiteral("/first-run-pairing.png")));
+        }
+        QApplication::setFont(normal);
+    }
+
+    std::vector<Screen> everyScreen()
+    {
+        std::vector<Screen> screens;
+        for (int step = 0; step <= static_cast<int>(ObStep::done); ++step) {
+            for (AppLanguage language : AppLanguage::allCases()) {
+                for (double scale : { 1.0, 1.5 })
+                    screens.push_back({ static_cast<ObStep>(step), language, scale });
+            }
+        }
+        return screens;
+    }
+
+    std::string screenName(const ::testing::TestParamInfo<Screen>& screen)
+    {
+        static const char* steps[]
+            = { "language", "intro", "camera", "area", "alerts", "telegram", "confirm", "test", "done" };
+        std::string language(screen.param.language.rawValue());
+        std::erase(language, '-');
+        return std::string(steps[static_cast<int>(screen.param.step)]) + "_" + language
+            + (screen.param.scale > 1 ? "_large" : "");
+    }
+    void PrintTo(const Screen& screen, std::ostream* out) { *out << screenName({ screen, 0 }); }
+
+    INSTANTIATE_TEST_SUITE_P(
+        StepsLanguagesScales, FirstRunScreens, ::testing::ValuesIn(everyScreen()), screenName);
+
+    // GIVEN a first start with no bot and no chat, WHEN the user clicks through every step and types the
+    // key, THEN the guide stores each choice, pairs the chat, sends the test and starts protecting.
+    TEST(FirstRunFlow, ClickingThroughFromLanguageToDone)
+    {
+        FirstRunApp run(std::nullopt);
+        int doneCalls = 0;
+        QPointer<FirstRunWindow> window = FirstRunWindow::open(
+            *run.app, [&] { ++doneCalls; }, run.flowOptions());
+        QPointer<OnboardingModel> flow = window->flow();
+
+        click(window, "language-es");
+        EXPECT_EQ(run.app->language(), AppLanguage::es);
+        EXPECT_EQ(find(window, "next")->text().toStdString(), L::t(K::next, AppLanguage::es));
+        click(window, "next");
+        EXPECT_EQ(find(window, "next")->text().toStdString(), L::t(K::obGetStarted, AppLanguage::es));
+        click(window, "next");
+        click(window, "obCamAllow");
+        click(window, "next");
+
+        ASSERT_EQ(flow->step(), ObStep::area);
+        click(window, "setAreaPart");
+        auto* picture = find<AreaPicture>(window, "areaPicture");
+        auto at = [&](double x, double y) {
+            const QRectF frame = picture->pictureRect();
+            return QPointF(frame.left() + x * frame.width(), frame.top() + y * frame.height()).toPoint();
+        };
+        mouse(picture, QEvent::MouseButtonPress, at(0.5, 0.6));
+        mouse(picture, QEvent::MouseMove, at(0.3, 0.3));
+        mouse(picture, QEvent::MouseButtonRelease, at(0.1, 0.2));
+        ASSERT_TRUE(flow->draft());
+        EXPECT_NEAR(flow->draft()->x, 0.1, 0.01);
+        EXPECT_NEAR(flow->draft()->h, 0.4, 0.01);
+        click(window, "next");
+        EXPECT_FALSE(run.app->roi().isFull());
+
+        click(window, "setMotion");
+        EXPECT_EQ(run.app->detectionMode(), DetectionMode::motion);
+        click(window, "next");
+
+        ASSERT_EQ(flow->step(), ObStep::telegram);
+        EXPECT_FALSE(find(window, "next")->isEnabled());
+        click(window, "copyNewBot");
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("/newbot"));
+        EXPECT_EQ(find(window, "copyNewBot")->text().toStdString(), L::t(K::obCopied, AppLanguage::es));
+        type(find<QLineEdit>(window, "key"), QString::fromLatin1(FakeBotApi::kToken));
+        ASSERT_TRUE(runUntil([&] { return find(window, "next")->isEnabled(); }, 10));
+        EXPECT_EQ(find<QLineEdit>(window, "key")->text(), QString());
+        click(window, "next");
+
+        ASSERT_EQ(flow->step(), ObStep::confirm);
+        auto* qr = window->findChild<QrView*>();
+        ASSERT_TRUE(runUntil([&] { return qr->code().has_value(); }, 10));
+        EXPECT_EQ(qr->text(), "https://t.me/brisko_test_bot?start=" + flow->code());
+        run.api.pushUpdate({ { "message",
+            { { "text", "/start " + flow->code() }, { "chat", { { "id", 77 }, { "type", "private" } } },
+                { "from", { { "first_name", "Maria" } } } } } });
+        ASSERT_TRUE(runUntil([&] { return find(window, "obConfYes")->isVisible(); }, 10));
+        click(window, "obConfYes");
+        EXPECT_EQ(run.app->settings().chatID, 77);
+
+        ASSERT_EQ(flow->step(), ObStep::test);
+        click(window, "setSendTest");
+        ASSERT_TRUE(runUntil([&] { return flow->testState().kind == Kind::sent; }, 20));
+        click(window, "obTestArrived");
+
+        ASSERT_EQ(flow->step(), ObStep::done);
+        click(window, "ctlStart");
+        ASSERT_TRUE(runUntil([&] { return released(window, flow); }, 5));
+        EXPECT_EQ(doneCalls, 1);
+        EXPECT_TRUE(run.app->monitoringWanted());
+    }
+
+    TEST(FirstRunFlow, ClosingWhilePairingLeavesTheFlowWithoutFinishing)
+    {
+        FirstRunApp run(FakeBotApi::kToken);
+        int doneCalls = 0;
+        QPointer<FirstRunWindow> window = FirstRunWindow::open(
+            *run.app, [&] { ++doneCalls; }, run.flowOptions());
+        EXPECT_EQ(FirstRunWindow::open(*run.app), window); // a second request brings the same guide forward
+        QPointer<OnboardingModel> flow = window->flow();
+        flow->go(ObStep::camera);
+        flow->requestCamera();
+        flow->go(ObStep::confirm);
+        ASSERT_TRUE(runUntil([&] { return !run.api.callsOf("getUpdates").empty(); }, 10));
+        window->close();
+        ASSERT_TRUE(runUntil([&] { return released(window, flow); }, 5));
+        EXPECT_EQ(doneCalls, 0);
+        EXPECT_FALSE(run.app->previewOn());
+    }
+
+} // namespace
+} // namespace vardel::test
