@@ -9,6 +9,7 @@
 #include "CommandLine.h"
 #include "Console.h"
 #include "DesktopShell.h"
+#include "FirstRunWindow.h"
 #include "Model.h"
 #include "RemoteControl.h"
 #include "SettingsWindow.h"
@@ -33,6 +34,10 @@ FrontEnd runWindowed(AppRunner& runner, Model& model, std::function<void()> quit
     DesktopShell::Options windows;
     windows.updates = runner.updates();
     windows.settings = [](Model& app) -> QWidget* { return new SettingsWindow(app); };
+    // The guide starts protection itself when asked to; the shell then only brings its window back.
+    windows.onboarding = [](Model& app, std::function<void(bool)> finished) -> QWidget* {
+        return FirstRunWindow::open(app, [finished = std::move(finished)] { finished(false); });
+    };
     windows.shutDown = std::move(quit);
     auto shell = std::make_shared<DesktopShell>(model, std::move(windows));
     runner.onQuit = [weak = std::weak_ptr<DesktopShell>(shell)] {
