@@ -102,7 +102,8 @@ void AppRunner::quit()
         onQuit();
     m_model->shutdown([this] {
         m_stopped = true;
-        QCoreApplication::quit();
+        // Unconditional: quit() asks the windows first, and the main window refuses while protecting.
+        QCoreApplication::exit(0);
     });
 }
 

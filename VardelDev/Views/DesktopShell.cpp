@@ -72,7 +72,7 @@ DesktopShell::DesktopShell(Model& model, Options options)
     if (!m_options.trayAvailable)
         m_options.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     if (!m_options.finish)
-        m_options.finish = [] { QCoreApplication::quit(); };
+        m_options.finish = [] { QCoreApplication::exit(0); };
 
     m_model.openSettings = [this] { showSettings(); };
     m_model.openOnboarding = [this] { showOnboarding(); };

@@ -49,7 +49,7 @@ public:
         std::function<void(const QString& title, const QString& text)> explain;
         // Whether a tray host is there; QSystemTrayIcon::isSystemTrayAvailable by default.
         std::function<bool()> trayAvailable;
-        // Called once the model has shut down; QCoreApplication::quit by default.
+        // Called once the model has shut down; QCoreApplication::exit by default (quit() would ask the windows, which refuse).
         std::function<void()> finish;
         // The application's ordered shut-down and quit, when it owns one; by default the shell shuts the
         // model down itself and then calls `finish`.
