@@ -28,7 +28,7 @@ namespace {
     // The alerts the chat received, without the command poller's own calls.
     std::vector<FakeBotApi::Call> alerts(const FakeBotApi& api)
     {
-        auto calls = alerts(api);
+        auto calls = api.calls();
         std::erase_if(calls, [](const auto& call) { return !call.method.starts_with("send"); });
         return calls;
     }

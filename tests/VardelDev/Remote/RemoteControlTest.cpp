@@ -203,15 +203,7 @@ namespace {
 
     void PrintTo(const Ending& ending, std::ostream* out) { *out << ending.name; }
 
-    class Restart : public testing::TestWithParam<Ending> {
-    protected:
-        void SetUp() override
-        {
-            if (!fs::exists(kStreetVideo))
-                GTEST_SKIP() << "opencv-doc is not installed: " << kStreetVideo;
-            L::setLanguage(AppLanguage::en);
-        }
-    };
+    class Restart : public RemoteControl, public testing::WithParamInterface<Ending> { };
 
     // GIVEN protection on, WHEN the run ends in one of several ways and the application starts again,
     // THEN protection comes back by itself, with one "offline from X to Y" text, unless the user ended it.
