@@ -133,6 +133,8 @@ namespace {
         {
             OnboardingModel onboarding(model, { api.endpoint(), nullptr, "Ana" });
             onboarding.startPairing();
+            // The code goes out only once pairing polls, so that it cannot end the poller's open poll first.
+            ASSERT_TRUE(runUntil([&] { return api.callsOf("getUpdates").size() >= 2; }, 20));
             push(api, onboarding.code(), 777);
             ASSERT_TRUE(runUntil([&] { return onboarding.candidate().has_value(); }, 30));
             onboarding.leave();
