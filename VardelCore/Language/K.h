@@ -173,6 +173,29 @@ namespace vardel {
     X(obTestSendAgain) \
     X(tgBotDescription) \
     X(tgBotShort) \
+    /* Chat commands and alerts about the computer */ \
+    X(rcHelp) \
+    X(rcCmdStatus) \
+    X(rcCmdPhoto) \
+    X(rcCmdArm) \
+    X(rcCmdDisarm) \
+    X(rcCmdHelp) \
+    X(rcStatus) \
+    X(rcNoEvent) \
+    X(rcAlreadyOn) \
+    X(rcAlreadyOff) \
+    X(rcArmFailed) \
+    X(rcPhotoOff) \
+    X(rcPhotoNone) \
+    X(rcPhotoNow) \
+    X(rcConflict) \
+    X(tgCovered) \
+    X(tgUncovered) \
+    X(tgOnBattery) \
+    X(tgOnAC) \
+    X(tgSleeping) \
+    X(tgAwake) \
+    X(tgResumed) \
     X(alKeepsTitle) \
     X(alKeepsBody) \
     X(alGotIt) \

@@ -170,6 +170,35 @@ namespace {
             "I send alerts from %@ on your computer: a photo and a short video when a person shows up. Only the "
             "chat confirmed in the app receives them." },
         { K::tgBotShort, "Alerts from %@ on your computer." },
+        // Chat commands and alerts about the computer
+        { K::rcHelp,
+            "%@ obeys these commands from this chat:\n/status – what it is doing now\n/photo – a photo from "
+            "the camera now (only while protection is on)\n/arm – turn protection on\n/disarm – turn "
+            "protection off\n/help – this list" },
+        { K::rcCmdStatus, "What it is doing now" },
+        { K::rcCmdPhoto, "A photo from the camera now" },
+        { K::rcCmdArm, "Turn protection on" },
+        { K::rcCmdDisarm, "Turn protection off" },
+        { K::rcCmdHelp, "List the commands" },
+        { K::rcStatus, "%@: %@ %@\nCamera: %@\nLast event: %@\nAlerts waiting: %@" },
+        { K::rcNoEvent, "none" },
+        { K::rcAlreadyOn, "%@: protection is already on." },
+        { K::rcAlreadyOff, "%@: protection is already off." },
+        { K::rcArmFailed, "%@ couldn't turn protection on: %@" },
+        { K::rcPhotoOff,
+            "%@: protection is off, so the camera stays off for the people at home. Send /arm first." },
+        { K::rcPhotoNone, "%@: no picture from the camera yet. Try again in a moment." },
+        { K::rcPhotoNow, "Camera now · %@" },
+        { K::rcConflict,
+            "Another program is reading this bot's messages, so commands from the chat don't arrive. Stop it "
+            "or use another bot." },
+        { K::tgCovered, "%@: the camera has been covered for 10 seconds · %@" },
+        { K::tgUncovered, "%@: the camera is uncovered again · %@" },
+        { K::tgOnBattery, "%@: mains power lost, running on battery · %@" },
+        { K::tgOnAC, "%@: mains power is back · %@" },
+        { K::tgSleeping, "%@: the computer is going to sleep, protection pauses · %@" },
+        { K::tgAwake, "%@: the computer is awake again; it was asleep from %@ to %@." },
+        { K::tgResumed, "%@ was offline from %@ to %@. Protection is on again." },
         { K::alKeepsTitle, "%@ keeps protecting" },
         { K::alKeepsBody,
             "The window is closed, but %@ keeps watching and sending alerts. Open it again or stop "

@@ -171,6 +171,36 @@ namespace {
             "Envío las alertas de %@ en tu computadora: una foto y un video corto cuando aparece una persona. Solo "
             "el chat confirmado en la app las recibe." },
         { K::tgBotShort, "Alertas de %@ en tu computadora." },
+        // Chat commands and alerts about the computer
+        { K::rcHelp,
+            "%@ obedece estos comandos de este chat:\n/status – qué está haciendo ahora\n/photo – una foto "
+            "de la cámara ahora (solo con la protección activada)\n/arm – activar la protección\n/disarm – "
+            "desactivar la protección\n/help – esta lista" },
+        { K::rcCmdStatus, "Qué está haciendo ahora" },
+        { K::rcCmdPhoto, "Una foto de la cámara ahora" },
+        { K::rcCmdArm, "Activar la protección" },
+        { K::rcCmdDisarm, "Desactivar la protección" },
+        { K::rcCmdHelp, "Ver los comandos" },
+        { K::rcStatus, "%@: %@ %@\nCámara: %@\nÚltimo evento: %@\nAlertas en cola: %@" },
+        { K::rcNoEvent, "ninguno" },
+        { K::rcAlreadyOn, "%@: la protección ya está activada." },
+        { K::rcAlreadyOff, "%@: la protección ya está desactivada." },
+        { K::rcArmFailed, "%@ no pudo activar la protección: %@" },
+        { K::rcPhotoOff,
+            "%@: la protección está desactivada, así que la cámara sigue apagada para quienes están en casa. "
+            "Envía /arm primero." },
+        { K::rcPhotoNone, "%@: todavía no hay imagen de la cámara. Inténtalo de nuevo en un momento." },
+        { K::rcPhotoNow, "Cámara ahora · %@" },
+        { K::rcConflict,
+            "Otro programa está leyendo los mensajes de este bot, así que los comandos del chat no llegan. "
+            "Ciérralo o usa otro bot." },
+        { K::tgCovered, "%@: la cámara lleva 10 segundos tapada · %@" },
+        { K::tgUncovered, "%@: la cámara ya no está tapada · %@" },
+        { K::tgOnBattery, "%@: se cortó la corriente, funcionando con batería · %@" },
+        { K::tgOnAC, "%@: volvió la corriente · %@" },
+        { K::tgSleeping, "%@: la computadora va a suspenderse, la protección se pausa · %@" },
+        { K::tgAwake, "%@: la computadora despertó; estuvo suspendida de %@ a %@." },
+        { K::tgResumed, "%@ estuvo sin funcionar de %@ a %@. La protección está activada de nuevo." },
         { K::alKeepsTitle, "%@ sigue protegiendo" },
         { K::alKeepsBody,
             "La ventana se cerró, pero %@ sigue vigilando y enviando alertas. Vuelve a abrirla o desactiva "

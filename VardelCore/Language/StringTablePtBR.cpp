@@ -172,6 +172,36 @@ namespace {
             "Envio os alertas do %@ no seu computador: uma foto e um vídeo curto quando aparece uma pessoa. Só o "
             "chat confirmado no app recebe." },
         { K::tgBotShort, "Alertas do %@ no seu computador." },
+        // Chat commands and alerts about the computer
+        { K::rcHelp,
+            "O %@ obedece a estes comandos deste chat:\n/status – o que ele está fazendo agora\n/photo – uma "
+            "foto da câmera agora (só com a proteção ligada)\n/arm – ligar a proteção\n/disarm – desligar a "
+            "proteção\n/help – esta lista" },
+        { K::rcCmdStatus, "O que ele está fazendo agora" },
+        { K::rcCmdPhoto, "Uma foto da câmera agora" },
+        { K::rcCmdArm, "Ligar a proteção" },
+        { K::rcCmdDisarm, "Desligar a proteção" },
+        { K::rcCmdHelp, "Listar os comandos" },
+        { K::rcStatus, "%@: %@ %@\nCâmera: %@\nÚltimo evento: %@\nAlertas na fila: %@" },
+        { K::rcNoEvent, "nenhum" },
+        { K::rcAlreadyOn, "%@: a proteção já está ligada." },
+        { K::rcAlreadyOff, "%@: a proteção já está desligada." },
+        { K::rcArmFailed, "O %@ não conseguiu ligar a proteção: %@" },
+        { K::rcPhotoOff,
+            "%@: a proteção está desligada, então a câmera fica desligada para quem está em casa. Envie /arm "
+            "antes." },
+        { K::rcPhotoNone, "%@: ainda não há imagem da câmera. Tente de novo em instantes." },
+        { K::rcPhotoNow, "Câmera agora · %@" },
+        { K::rcConflict,
+            "Outro programa está lendo as mensagens deste bot, então os comandos do chat não chegam. Feche-o "
+            "ou use outro bot." },
+        { K::tgCovered, "%@: a câmera está coberta há 10 segundos · %@" },
+        { K::tgUncovered, "%@: a câmera foi descoberta · %@" },
+        { K::tgOnBattery, "%@: a energia da tomada caiu, funcionando na bateria · %@" },
+        { K::tgOnAC, "%@: a energia da tomada voltou · %@" },
+        { K::tgSleeping, "%@: o computador vai entrar em repouso, a proteção pausa · %@" },
+        { K::tgAwake, "%@: o computador acordou; ficou em repouso das %@ às %@." },
+        { K::tgResumed, "O %@ ficou fora do ar das %@ às %@. A proteção está ligada de novo." },
         { K::alKeepsTitle, "O %@ continua protegendo" },
         { K::alKeepsBody,
             "A janela foi fechada, mas o %@ continua vigiando e enviando alertas. Abra de novo ou desligue a "

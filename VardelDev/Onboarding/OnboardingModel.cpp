@@ -69,6 +69,7 @@ OnboardingModel::OnboardingModel(Model& app, Options options, QObject* parent)
     // The log is the model's, which outlives this object; lines from the work queue go through it.
     Log* appLog = &app.log();
     m_shared->log = [appLog](const std::string& line) { appLog->info(line); };
+    m_shared->lease = app.pollLease();
 
     refreshCamera();
     connect(&app, &Model::permissionDeniedChanged, this, &OnboardingModel::refreshCamera);
@@ -359,6 +360,8 @@ void OnboardingModel::startPairing()
     publish(m_deadline, OptionalDeadline(deadline), &OnboardingModel::deadlineChanged);
     m_expiry.start(static_cast<int>(kCodeLifetime * 1000));
     publish(m_pairing, true, &OnboardingModel::pairingChanged);
+    if (!m_pollClaim)
+        m_pollClaim = std::make_unique<PollLease::Claim>(m_shared->lease);
 
     QPointer<OnboardingModel> weak(this);
     m_app.readToken([this, weak, gen, deadline, code = m_code](OptionalText token) {
@@ -399,7 +402,10 @@ void OnboardingModel::pollRound(
         return;
     }
     try {
-        const auto batch = TelegramSetup::updates(key, offset, kLongPoll, shared->api);
+        const auto batch = [&] {
+            const PollLease::Turn turn(*shared->lease, [&] { return shared->http->cancelled(); });
+            return TelegramSetup::updates(key, offset, kLongPoll, shared->api);
+        }();
         if (auto found = TelegramSetup::match(batch.updates, code)) {
             if (gen != shared->generation)
                 return;
@@ -426,12 +432,14 @@ void OnboardingModel::expireIfDue()
         return;
     }
     ++m_shared->generation; // the loop stops at its next round
+    m_pollClaim.reset();
     publish(m_expired, true, &OnboardingModel::expiredChanged);
 }
 
 void OnboardingModel::stopPairing()
 {
     ++m_shared->generation;
+    m_pollClaim.reset();
     m_expiry.stop();
     publish(m_pairing, false, &OnboardingModel::pairingChanged);
 }

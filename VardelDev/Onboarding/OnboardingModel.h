@@ -6,6 +6,7 @@
 #include "CancellablePoster.h"
 #include "Clock.h"
 #include "DetectionMode.h"
+#include "PollLease.h"
 #include "ROI.h"
 #include "SerialQueue.h"
 #include "TelegramSetup.h"
@@ -174,6 +175,8 @@ private:
         std::shared_ptr<const Clock> clock;
         std::atomic<long> generation { 0 };
         std::function<void(const std::string&)> log;
+        // Shared with the chat command poller: one getUpdates poll on the bot at a time.
+        std::shared_ptr<PollLease> lease;
     };
 
     template <typename T, typename Signal> void publish(T& field, T value, Signal signal)
@@ -217,6 +220,8 @@ private:
 
     // Each token check (and each change of mind) gets a number; only the latest may report.
     long m_check = 0;
+    // Held while pairing runs, so that the chat command poller stays idle.
+    std::unique_ptr<PollLease::Claim> m_pollClaim;
     QTimer m_expiry;
     QTimer m_copiedReset;
     QTimer m_copiedUsernameReset;

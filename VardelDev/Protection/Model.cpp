@@ -8,6 +8,7 @@
 #include "CaptureService.h"
 #include "ClipRecorder.h"
 #include "Clock.h"
+#include "CommandPoller.h"
 #include "DeviceMonitor.h"
 #include "Error.h"
 #include "EventFiles.h"
@@ -18,13 +19,16 @@
 #include "Log.h"
 #include "ModeMachine.h"
 #include "Outbox.h"
+#include "PollLease.h"
 #include "PowerGuard.h"
 #include "QtMainExecutor.h"
 #include "QueueControl.h"
 #include "QueueRunner.h"
+#include "ResumeState.h"
 #include "SecretStore.h"
 #include "SensitivityLevel.h"
 #include "SettingsStore.h"
+#include "SleepWatch.h"
 #include "SystemState.h"
 #include "TelegramClient.h"
 #include "V4L2CameraSource.h"
@@ -54,6 +58,10 @@ namespace {
     constexpr double kRecoveredNoticeFor = 20;
     constexpr int kPowerEveryTicks = 10;
     constexpr int kSensitivityDelayMs = 500;
+    // The heartbeat in the data folder is renewed at most this often while protection is wanted.
+    constexpr double kAliveEvery = 60;
+    // A lens covered this long while protecting is reported to the chat.
+    constexpr double kCoveredFor = 10;
 
     std::string sizeText(int width, int height)
     {
@@ -65,7 +73,8 @@ namespace {
     {
         std::optional<double> newest;
         std::error_code error;
-        for (fs::recursive_directory_iterator it(events, error), end; !error && it != end; it.increment(error)) {
+        for (fs::recursive_directory_iterator it(events, error), end; !error && it != end;
+             it.increment(error)) {
             if (it->path().extension() != ".jpg" || !it->is_regular_file(error))
                 continue;
             const auto stamp = fs::last_write_time(it->path(), error);
@@ -83,7 +92,8 @@ namespace {
         std::optional<fs::path> newest;
         fs::file_time_type newestTime;
         std::error_code error;
-        for (fs::recursive_directory_iterator it(events, error), end; !error && it != end; it.increment(error)) {
+        for (fs::recursive_directory_iterator it(events, error), end; !error && it != end;
+             it.increment(error)) {
             if (it->path().extension() != ".jpg")
                 continue;
             const auto stamp = fs::last_write_time(it->path(), error);
@@ -93,6 +103,15 @@ namespace {
             }
         }
         return newest;
+    }
+
+    // The chat is read from the settings file at every request, so a chat confirmed meanwhile counts.
+    TelegramClient::ChatSource confirmedChat(SettingsStore* store)
+    {
+        return [store]() -> std::optional<std::int64_t> {
+            const Settings stored = store->load();
+            return stored.chatConfirmed ? stored.chatID : std::nullopt;
+        };
     }
 
     std::string brandTime(K key, double now)
@@ -148,14 +167,11 @@ Model::Model(Options options)
     QueueRunner::Dependencies sending;
     sending.outbox = m_outbox;
     sending.token = [token = m_token] { return token->get(); };
-    // The chat is read from the settings file at every request, so a chat confirmed meanwhile counts.
-    sending.chatID = [store = m_store.get()]() -> std::optional<std::int64_t> {
-        const Settings stored = store->load();
-        return stored.chatConfirmed ? stored.chatID : std::nullopt;
-    };
+    sending.chatID = confirmedChat(m_store.get());
     sending.main = m_main;
     sending.log = [log = m_log.get()](const std::string& line) { log->info("fila: " + line); };
-    sending.endpoint = TelegramClient::endpointFrom(options.endpoint ? options.endpoint : AppInfo::botAPIURL());
+    sending.endpoint
+        = TelegramClient::endpointFrom(options.endpoint ? options.endpoint : AppInfo::botAPIURL());
     sending.clock = m_clock;
     m_runner = std::make_unique<QueueRunner>(std::move(sending));
     m_sending = std::make_unique<Sending>(*m_runner, m_writes);
@@ -173,13 +189,14 @@ Model::Model(Options options)
             });
     }
     m_analyzer = std::make_unique<Analyzer>(*m_main, std::move(vision));
-    m_power = std::make_unique<PowerGuard>();
-    m_status = std::make_unique<SystemState>(*m_main);
+    const QDBusConnection systemBus = options.systemBus.value_or(QDBusConnection::systemBus());
+    m_power = std::make_unique<PowerGuard>(systemBus);
+    m_status = std::make_unique<SystemState>(*m_main, systemBus);
     auto camera = std::move(options.camera);
     if (!camera)
         camera = std::make_unique<V4L2CameraSource>(std::make_unique<V4L2SystemIo>());
-    m_capture = std::make_unique<CaptureService>(
-        std::move(camera), *m_main, *m_clock, [log = m_log.get()](const std::string& line) { log->info(line); });
+    m_capture = std::make_unique<CaptureService>(std::move(camera), *m_main, *m_clock,
+        [log = m_log.get()](const std::string& line) { log->info(line); });
     QPointer<Model> weak(this);
     m_machine = std::make_unique<ModeMachine>(
         *m_capture, *m_power, *this,
@@ -218,6 +235,9 @@ Model::Model(Options options)
     // Alerts left from an earlier run go out now, not only once protection is next switched on.
     if (m_outbox->count() > 0)
         m_runner->startSending();
+
+    startRemote(options);
+    resumeIfWished();
 }
 
 Model::~Model()
@@ -359,6 +379,9 @@ void Model::tick()
 
     m_analyzer->setArmedSince(armedSince());
     m_recorder->tick(at);
+    checkCover(current, at);
+    if (m_monitoringWanted && at - m_aliveWrittenAt >= kAliveEvery)
+        rememberProtection(true, at);
 
     // The outbox removes a photo's item once it is sent, and also when it moves it to "failed/": only the
     // first counts as sent.
@@ -378,7 +401,8 @@ void Model::tick()
     publish(m_powerHeld, m_power->held(), &Model::powerHeldChanged);
     const QueueRunner::Snapshot sending = m_runner->state();
     // A chat Telegram refuses is a failure to talk to Telegram that only pairing again mends.
-    publish(m_telegramOK, sending.chatUnreachable ? OptionalFlag(false) : sending.online, &Model::telegramOKChanged);
+    publish(m_telegramOK, sending.chatUnreachable ? OptionalFlag(false) : sending.online,
+        &Model::telegramOKChanged);
     if (sending.chatUnreachable && !m_chatUnreachable)
         setNotice(L::t(K::ctxTgOffline) + " · " + L::t(K::obConfTitle));
     m_chatUnreachable = sending.chatUnreachable;
@@ -387,8 +411,8 @@ void Model::tick()
     m_storageFault = sending.storageFault;
     publish(m_queue, static_cast<int>(m_outbox->count()), &Model::queueChanged);
     publish(m_phase,
-        Phase::compute(current, m_appFailure ? m_appFailure : report.failure, m_cameraFresh, armedSince(), at,
-            kWarmup),
+        Phase::compute(
+            current, m_appFailure ? m_appFailure : report.failure, m_cameraFresh, armedSince(), at, kWarmup),
         &Model::phaseChanged);
     publish(m_presentation, makePresentation(at), &Model::presentationChanged);
 }
@@ -403,7 +427,10 @@ void Model::refreshPlatformState(bool refreshPower)
         if (!weak)
             return;
         weak->m_powerQueryInFlight = false;
+        const OptionalFlag before = weak->m_onAC;
         weak->publish(weak->m_onAC, onAC, &Model::onACChanged);
+        if (before && onAC && *before != *onAC && weak->mode() == Mode::monitor)
+            weak->enqueueText(brandTime(*onAC ? K::tgOnAC : K::tgOnBattery, weak->now()));
     });
 }
 
@@ -450,7 +477,10 @@ void Model::setEditingArea(bool on) { publish(m_editingArea, on, &Model::editing
 
 void Model::setNotice(OptionalText text) { publish(m_notice, std::move(text), &Model::noticeChanged); }
 
-void Model::setUpdate(OptionalRelease release) { publish(m_update, std::move(release), &Model::updateChanged); }
+void Model::setUpdate(OptionalRelease release)
+{
+    publish(m_update, std::move(release), &Model::updateChanged);
+}
 
 void Model::togglePreview()
 {
@@ -553,8 +583,9 @@ void Model::openLastPhoto()
 
 // Shut-down.
 
-void Model::shutdown(std::function<void()> done)
+void Model::shutdown(std::function<void()> done, EndReason reason)
 {
+    m_forgetProtection = reason == EndReason::user;
     // A sensitivity change still waiting for its save is saved now, not lost.
     if (m_sensitivityWork.isActive()) {
         m_sensitivityWork.stop();
@@ -754,7 +785,8 @@ void Model::reloadSettings()
     publish(m_detectionMode, m_settings.detectionMode, &Model::detectionModeChanged);
     publish(m_roi, m_settings.roi, &Model::roiChanged);
     publish(m_currentROI, mapped(m_roi), &Model::currentROIChanged);
-    publish(m_sensitivity, static_cast<double>(m_settings.sensitivity), qOverload<>(&Model::sensitivityChanged));
+    publish(
+        m_sensitivity, static_cast<double>(m_settings.sensitivity), qOverload<>(&Model::sensitivityChanged));
     std::string label = m_settings.chatLabel.value_or("-");
     if (!m_settings.chatConfirmed)
         label += " (" + L::t(K::notConfirmed) + ")";
@@ -906,7 +938,8 @@ void Model::testTelegram()
             return;
         weak->publish(weak->m_telegramFailed, !ok, &Model::telegramFailedChanged);
         weak->publish(weak->m_telegramBusy, false, &Model::telegramBusyChanged);
-        weak->publish(weak->m_telegramResult, OptionalText(std::move(message)), &Model::telegramResultChanged);
+        weak->publish(
+            weak->m_telegramResult, OptionalText(std::move(message)), &Model::telegramResultChanged);
     });
 }
 
@@ -946,6 +979,190 @@ void Model::saveToken(std::string value, std::function<void(OptionalText)> done)
             if (weak && done)
                 done(failure);
         });
+    });
+}
+
+// Chat commands and alerts about the computer.
+
+void Model::startRemote(const Options& options)
+{
+    QPointer<Model> weak(this);
+    connect(this, &Model::monitoringWantedChanged, this, [this] {
+        // Quitting switches protection off too; only the user's own quit forgets it for the next start.
+        if (!m_shuttingDown || m_forgetProtection)
+            rememberProtection(m_monitoringWanted, now());
+    });
+
+    m_pollLease = std::make_shared<PollLease>();
+    CommandPoller::Dependencies remote;
+    remote.token = [token = m_token] { return token->get(); };
+    remote.chatID = confirmedChat(m_store.get());
+    remote.endpoint
+        = TelegramClient::endpointFrom(options.endpoint ? options.endpoint : AppInfo::botAPIURL());
+    remote.lease = m_pollLease;
+    remote.main = m_main;
+    remote.log = [log = m_log.get()](const std::string& line) { log->info(line); };
+    remote.clock = m_clock;
+    remote.onCommand = [weak](ChatCommand command) {
+        if (weak)
+            weak->obey(command);
+    };
+    remote.onConflict = [weak] {
+        if (weak)
+            weak->setNotice(L::t(K::rcConflict));
+    };
+    m_commands = std::make_unique<CommandPoller>(std::move(remote));
+
+    m_sleepWatch = std::make_unique<SleepWatch>(
+        options.systemBus.value_or(QDBusConnection::systemBus()), [weak](bool goingToSleep) {
+            if (weak)
+                weak->sleepChanged(goingToSleep);
+        });
+}
+
+void Model::resumeIfWished()
+{
+    const ResumeState previous = ResumeState::load(ResumeState::fileIn(m_paths.data()));
+    if (!previous.protecting)
+        return;
+    const double at = now();
+    m_log->info("proteção: ligada ao sair da última vez; retomando");
+    toggleMonitoring();
+    if (!m_monitoringWanted) {
+        enqueueText(L::t(K::rcArmFailed, { Brand::name, m_appFailure.value_or("-") }));
+        return;
+    }
+    // The last sign of life is at most a minute old; a run that never wrote one counts from now.
+    const auto [from, to] = ChatCommands::spanTimes(std::min(previous.aliveAt.value_or(at), at), at);
+    enqueueText(L::t(K::tgResumed, { Brand::name, from, to }));
+}
+
+void Model::rememberProtection(bool protecting, double aliveAt)
+{
+    m_aliveWrittenAt = aliveAt;
+    const ResumeState state { protecting, protecting ? OptionalTime(aliveAt) : std::nullopt };
+    Log* log = m_log.get();
+    m_writes.async([state, log, file = ResumeState::fileIn(m_paths.data())] {
+        try {
+            state.save(file);
+        } catch (const std::exception& error) {
+            log->info(std::string("proteção: não salvou o estado: ") + error.what());
+        }
+    });
+}
+
+void Model::checkCover(Mode current, double at)
+{
+    if (m_cameraCovered && current == Mode::monitor) {
+        if (!m_coveredSince)
+            m_coveredSince = at;
+        if (!m_coverReported && at - *m_coveredSince >= kCoveredFor) {
+            m_coverReported = true;
+            enqueueText(brandTime(K::tgCovered, at));
+        }
+        return;
+    }
+    if (m_coverReported && current == Mode::monitor)
+        enqueueText(brandTime(K::tgUncovered, at));
+    m_coveredSince.reset();
+    m_coverReported = false;
+}
+
+void Model::sleepChanged(bool goingToSleep)
+{
+    const double at = now();
+    if (goingToSleep) {
+        if (!m_monitoringWanted)
+            return;
+        m_asleepSince = at;
+        rememberProtection(true, at);
+        enqueueText(brandTime(K::tgSleeping, at));
+        return;
+    }
+    if (const auto since = std::exchange(m_asleepSince, std::nullopt)) {
+        const auto [from, to] = ChatCommands::spanTimes(*since, at);
+        enqueueText(L::t(K::tgAwake, { Brand::name, from, to }));
+    }
+}
+
+void Model::obey(ChatCommand command)
+{
+    m_log->info("comandos: /"
+        + std::string(command == ChatCommand::status ? "status"
+                : command == ChatCommand::photo      ? "photo"
+                : command == ChatCommand::arm        ? "arm"
+                : command == ChatCommand::disarm     ? "disarm"
+                                                     : "help"));
+    const bool protecting = m_monitoringWanted && mode() == Mode::monitor;
+    switch (command) {
+    case ChatCommand::status: {
+        ChatCommands::Status status;
+        status.title = m_presentation.title;
+        status.subtitle = m_presentation.subtitle;
+        status.camera = selectedCamera();
+        if (status.camera.empty())
+            status.camera = "-";
+        if (m_lastEvent)
+            status.lastEvent = Captions::alert(m_lastEventKind.value_or(EventKind::motion), *m_lastEvent);
+        status.queue = static_cast<int>(m_outbox->count());
+        enqueueText(ChatCommands::statusText(status));
+        break;
+    }
+    case ChatCommand::photo:
+        // With protection off the camera stays off for the people at home.
+        if (protecting)
+            sendPhotoNow();
+        else
+            enqueueText(L::t(K::rcPhotoOff, { Brand::name }));
+        break;
+    case ChatCommand::arm:
+        if (m_monitoringWanted) {
+            enqueueText(L::t(K::rcAlreadyOn, { Brand::name }));
+        } else {
+            toggleMonitoring();
+            if (!m_monitoringWanted)
+                enqueueText(L::t(K::rcArmFailed, { Brand::name, m_appFailure.value_or("-") }));
+        }
+        break;
+    case ChatCommand::disarm:
+        if (m_monitoringWanted || mode() == Mode::monitor)
+            toggleMonitoring();
+        else
+            enqueueText(L::t(K::rcAlreadyOff, { Brand::name }));
+        break;
+    case ChatCommand::help:
+        enqueueText(L::t(K::rcHelp, { Brand::name }));
+        break;
+    }
+    m_runner->startSending();
+}
+
+void Model::sendPhotoNow()
+{
+    const Frame frame = m_capture->latest();
+    if (frame.empty()) {
+        enqueueText(L::t(K::rcPhotoNone, { Brand::name }));
+        return;
+    }
+    const double at = now();
+    const std::string caption = L::t(K::rcPhotoNow, { Captions::hourMinute(at, L::language()) });
+    // Kept apart from the event photos, which date the last event.
+    const fs::path folder = m_paths.data() / "requested";
+    auto outbox = m_outbox;
+    Log* log = m_log.get();
+    m_writes.async([frame, at, caption, folder, outbox, log] {
+        try {
+            const auto jpeg = CaptureService::jpeg(frame);
+            if (!jpeg)
+                throw Error(2, "sem foto");
+            outbox->enqueue("photo", caption, EventFiles::writePhoto(*jpeg, folder, at).string());
+        } catch (const std::exception& error) {
+            log->info(std::string("comandos: foto não entrou: ") + error.what());
+            try {
+                outbox->enqueue("text", Captions::withoutPhoto(caption), std::nullopt);
+            } catch (const std::exception&) {
+            }
+        }
     });
 }
 

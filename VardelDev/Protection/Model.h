@@ -5,6 +5,7 @@
 #include "CameraChoice.h"
 #include "CameraSource.h"
 #include "CameraWatch.h"
+#include "ChatCommands.h"
 #include "CoverCheck.h"
 #include "DetectionMode.h"
 #include "EventKind.h"
@@ -20,6 +21,7 @@
 #include "StatusPresentation.h"
 #include "Updates.h"
 
+#include <QDBusConnection>
 #include <QObject>
 #include <QTimer>
 
@@ -35,6 +37,7 @@ namespace vardel {
 
 class CameraSource;
 class CaptureService;
+class CommandPoller;
 class Clock;
 class ClipRecorder;
 class DeviceMonitor;
@@ -43,11 +46,13 @@ class Log;
 class ModeMachine;
 class Outbox;
 class PersonDetecting;
+class PollLease;
 class PowerGuard;
 class QtMainExecutor;
 class QueueRunner;
 class SecretStore;
 class SettingsStore;
+class SleepWatch;
 class SystemState;
 
 using OptionalTime = std::optional<double>;
@@ -116,7 +121,13 @@ public:
         // The Bot API address; by default the user default "BotAPIURL" when allowed, else the public one.
         std::optional<std::string> endpoint;
         std::shared_ptr<const Clock> clock;
+        // logind and UPower; the system bus by default.
+        std::optional<QDBusConnection> systemBus;
     };
+
+    // Why the application ends. A quit the user chose forgets protection; any other end (the system
+    // shutting down, a signal from the service manager) keeps it on for the next start.
+    enum class EndReason { user, system };
 
     Model();
     explicit Model(Options options);
@@ -181,8 +192,9 @@ public:
     void toggleMonitoring();
     void beginAreaEdit();
     void applyMode();
-    // Orderly stop before quitting; `done` runs on the main thread when everything is flushed.
-    void shutdown(std::function<void()> done);
+    // Orderly stop before quitting; `done` runs on the main thread when everything is flushed. With
+    // `EndReason::system` protection that is on comes back on by itself at the next start.
+    void shutdown(std::function<void()> done, EndReason reason = EndReason::user);
     void openCameraSettings();
     void openLastPhoto();
     std::string selectedCamera();
@@ -209,6 +221,11 @@ public:
 
     // The text alert sink of the mode machine: the text goes into the outbox (off the main thread).
     void enqueueText(const std::string& text) override;
+
+    // A command from the paired chat; the answer goes to the chat through the outbox.
+    void obey(ChatCommand command);
+    // Taken by the pairing loop so that only one getUpdates poll is open on the bot at a time.
+    const std::shared_ptr<PollLease>& pollLease() const { return m_pollLease; }
 
     // Internals the application and tests look at.
     Mode mode() const;
@@ -286,6 +303,14 @@ private:
     void runSensitivitySave();
     void notifySaveFailed(const std::exception& error);
 
+    // Chat commands and alerts about the computer.
+    void startRemote(const Options& options);
+    void resumeIfWished();
+    void rememberProtection(bool protecting, double aliveAt);
+    void checkCover(Mode current, double at);
+    void sleepChanged(bool goingToSleep);
+    void sendPhotoNow();
+
     // Frame results, events, photos and clips.
     void handle(const Analyzer::Output& output);
     void event(EventKind kind, double level, double at, PersonBoxes people);
@@ -355,6 +380,11 @@ private:
     bool m_chatUnreachable = false;
     std::optional<CameraOpenFailure> m_openFailure;
     OptionalText m_storageFault;
+    bool m_forgetProtection = true;
+    double m_aliveWrittenAt = 0;
+    OptionalTime m_coveredSince;
+    bool m_coverReported = false;
+    OptionalTime m_asleepSince;
 
     // Components, destroyed in reverse order: the machine and the camera first, the log last.
     std::unique_ptr<Log> m_log;
@@ -371,6 +401,9 @@ private:
     std::unique_ptr<CaptureService> m_capture;
     std::unique_ptr<DeviceMonitor> m_devices;
     std::unique_ptr<ModeMachine> m_machine;
+    std::shared_ptr<PollLease> m_pollLease;
+    std::unique_ptr<CommandPoller> m_commands;
+    std::unique_ptr<SleepWatch> m_sleepWatch;
 
     // Keyring calls and outbox writes. Declared last, so destroyed first: their pending work finishes
     // while everything it uses still exists.

@@ -5,10 +5,10 @@
 
 namespace vardel {
 
-SystemState::SystemState(MainExecutor& main)
+SystemState::SystemState(MainExecutor& main, QDBusConnection systemBus)
     : m_main(main)
-    , m_power(std::make_unique<PowerSource>())
-    , m_lock(std::make_unique<ScreenLock>())
+    , m_power(std::make_unique<PowerSource>(systemBus))
+    , m_lock(std::make_unique<ScreenLock>(systemBus))
 {
 }
 

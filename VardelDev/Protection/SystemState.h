@@ -3,6 +3,8 @@
 #include "MainExecutor.h"
 #include "SerialQueue.h"
 
+#include <QDBusConnection>
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -19,7 +21,7 @@ class SystemState {
 public:
     using Answer = std::function<void(std::optional<bool>)>;
 
-    explicit SystemState(MainExecutor& main);
+    explicit SystemState(MainExecutor& main, QDBusConnection systemBus = QDBusConnection::systemBus());
     ~SystemState();
 
     SystemState(const SystemState&) = delete;

@@ -125,6 +125,24 @@ std::int64_t FakeBotApi::pushUpdate(nlohmann::json update)
     return id;
 }
 
+nlohmann::json FakeBotApi::textMessage(
+    std::int64_t chatID, const std::string& text, const std::string& chatType)
+{
+    static std::int64_t nextID = 1000;
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    return { { "message",
+        { { "message_id", nextID++ },
+            { "date", std::chrono::duration_cast<std::chrono::seconds>(now).count() },
+            { "chat", { { "id", chatID }, { "type", chatType } } }, { "from", { { "id", chatID } } },
+            { "text", text } } } };
+}
+
+std::size_t FakeBotApi::conflicts() const
+{
+    std::lock_guard guard(m_mutex);
+    return m_conflicts;
+}
+
 std::vector<FakeBotApi::Call> FakeBotApi::calls() const
 {
     std::lock_guard guard(m_mutex);
@@ -211,7 +229,16 @@ std::string FakeBotApi::handle(
     }
     nlohmann::json result;
     if (method == "getUpdates") {
-        result = updatesFor(call, lock);
+        bool conflict = false;
+        result = updatesFor(call, lock, conflict);
+        if (conflict) {
+            ++m_conflicts;
+            status = 409;
+            return errorEnvelope(409,
+                "Conflict: terminated by other getUpdates request; make sure that only one bot instance is "
+                "running")
+                .dump();
+        }
     } else if (auto it = m_results.find(method); it != m_results.end()) {
         result = it->second;
     } else {
@@ -244,8 +271,11 @@ nlohmann::json FakeBotApi::resultFor(const Call& call)
     return nullptr;
 }
 
-nlohmann::json FakeBotApi::updatesFor(const Call& call, std::unique_lock<std::mutex>& lock)
+nlohmann::json FakeBotApi::updatesFor(const Call& call, std::unique_lock<std::mutex>& lock, bool& conflict)
 {
+    // A new poll ends the one still open.
+    const std::uint64_t poll = ++m_polls;
+    m_changed.notify_all();
     const std::int64_t offset = integerField(call.fields, "offset", 0);
     const std::int64_t timeout = integerField(call.fields, "timeout", 0);
     const std::int64_t limit = std::clamp<std::int64_t>(integerField(call.fields, "limit", 100), 1, 100);
@@ -255,8 +285,9 @@ nlohmann::json FakeBotApi::updatesFor(const Call& call, std::unique_lock<std::mu
         while (!m_updates.empty() && m_updates.front()["update_id"].get<std::int64_t>() < offset)
             m_updates.pop_front();
     if (m_updates.empty() && timeout > 0)
-        m_changed.wait_for(
-            lock, std::chrono::seconds(timeout), [&] { return m_stopping || !m_updates.empty(); });
+        m_changed.wait_for(lock, std::chrono::seconds(timeout),
+            [&] { return m_stopping || !m_updates.empty() || m_polls != poll; });
+    conflict = m_polls != poll;
 
     nlohmann::json result = nlohmann::json::array();
     for (const auto& update : m_updates) {

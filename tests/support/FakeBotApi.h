@@ -32,7 +32,8 @@ namespace vardel::test {
 //
 // Answers: alert methods get a message result; "getMe" a bot; "getUpdates" long-polls the updates queued
 // with `pushUpdate` ("offset" confirms and drops older updates, "timeout" waits up to that many seconds,
-// "limit" caps the count); any method can be given a fixed result with `setResult`. A wrong token gets
+// "limit" caps the count; a second getUpdates while one is open ends the open one with 409 Conflict, as
+// Telegram does); any method can be given a fixed result with `setResult`. A wrong token gets
 // 401 Unauthorized, an unknown method 404 Not Found, like the real service.
 //
 // Faults are consumed one per call, in the order queued, by the next call of the named method (or of any
@@ -105,6 +106,11 @@ public:
     // Queues an update for getUpdates and returns its update_id (1, 2, ...). `update` is the update
     // object without "update_id", e.g. {"message": {...}}.
     std::int64_t pushUpdate(nlohmann::json update);
+    // A new text message in chat `chatID` of `chatType`, dated now, for `pushUpdate`.
+    static nlohmann::json textMessage(
+        std::int64_t chatID, const std::string& text, const std::string& chatType = "private");
+    // How many getUpdates calls were ended by a later one (409 Conflict).
+    std::size_t conflicts() const;
 
     std::vector<Call> calls() const;
     std::vector<Call> callsOf(const std::string& method) const;
@@ -124,7 +130,8 @@ private:
         const std::string& token, const std::string& method, Call call, int& status, bool& drop);
     std::optional<Fault> takeFault(const std::string& method);
     nlohmann::json resultFor(const Call& call);
-    nlohmann::json updatesFor(const Call& call, std::unique_lock<std::mutex>& lock);
+    // Sets `conflict` when a later getUpdates call ended this one.
+    nlohmann::json updatesFor(const Call& call, std::unique_lock<std::mutex>& lock, bool& conflict);
 
     std::string m_token;
     std::unique_ptr<httplib::Server> m_server;
@@ -139,6 +146,8 @@ private:
     std::map<std::string, nlohmann::json> m_results;
     std::deque<nlohmann::json> m_updates;
     std::int64_t m_nextUpdateID = 1;
+    std::uint64_t m_polls = 0;
+    std::size_t m_conflicts = 0;
     std::int64_t m_nextMessageID = 1;
     std::size_t m_held = 0;
     std::uint64_t m_releases = 0;

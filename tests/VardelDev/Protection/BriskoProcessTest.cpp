@@ -124,7 +124,7 @@ namespace {
                 outbox.enqueue("text", text, std::nullopt);
         }
         FakeBotApi api;
-        api.failNext(FakeBotApi::Fault::hold());
+        api.failNext(FakeBotApi::Fault::hold(), "sendMessage");
         Brisko brisko(folder, api.endpoint());
         brisko.start({ "--camera-file", kStreetVideo.string(), "--arm" });
         ASSERT_TRUE(api.waitForHeld(1, 20)) << brisko.output();

@@ -1,0 +1,263 @@
+#include "AppHarness.h"
+#include "Brand.h"
+#include "ChatCommands.h"
+#include "FakeBotApi.h"
+#include "FileCameraSource.h"
+#include "L.h"
+#include "MemorySecretStore.h"
+#include "Model.h"
+#include "OnboardingModel.h"
+#include "PrivateBus.h"
+#include "ResumeState.h"
+
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <gtest/gtest.h>
+
+namespace vardel::test {
+namespace {
+
+    namespace fs = std::filesystem;
+    constexpr std::int64_t kChat = 4242; // the chat DataFolder pairs
+
+    Model::Options options(
+        const DataFolder& folder, const FakeBotApi& api, const fs::path& video = kStreetVideo)
+    {
+        Model::Options options;
+        options.paths = folder.paths;
+        options.camera = std::make_unique<FileCameraSource>(video.string());
+        options.secrets = std::make_shared<MemorySecretStore>(FakeBotApi::kToken);
+        options.endpoint = api.endpoint();
+        return options;
+    }
+
+    std::vector<std::string> texts(const FakeBotApi& api)
+    {
+        std::vector<std::string> found;
+        for (const auto& call : api.callsOf("sendMessage"))
+            found.push_back(call.fields.at("text"));
+        return found;
+    }
+
+    // Waits until the chat got a text equal to `text` (or starting with it when `prefix`).
+    bool received(const FakeBotApi& api, const std::string& text, bool prefix = false, double seconds = 10)
+    {
+        return runUntil(
+            [&] {
+                for (const auto& sent : texts(api))
+                    if (prefix ? sent.starts_with(text) : sent == text)
+                        return true;
+                return false;
+            },
+            seconds);
+    }
+
+    void push(FakeBotApi& api, const std::string& text, std::int64_t chat = kChat)
+    {
+        api.pushUpdate(FakeBotApi::textMessage(chat, text));
+    }
+
+    class RemoteControl : public testing::Test {
+    protected:
+        void SetUp() override
+        {
+            if (!fs::exists(kStreetVideo))
+                GTEST_SKIP() << "opencv-doc is not installed: " << kStreetVideo;
+            L::setLanguage(AppLanguage::en);
+        }
+    };
+
+    // GIVEN a paired chat, WHEN it sends /arm, /status, /photo and /disarm, THEN each does what it says;
+    // the same from another chat, a group, an edited and a forwarded message changes nothing.
+    TEST_F(RemoteControl, OnlyThePairedChatIsObeyed)
+    {
+        DataFolder folder;
+        FakeBotApi api;
+        Model model(options(folder, api));
+
+        push(api, "/arm");
+        ASSERT_TRUE(runUntil([&] { return model.mode() == Mode::monitor; }, 10));
+
+        push(api, "/disarm", kChat + 1);
+        api.pushUpdate(FakeBotApi::textMessage(-kChat, "/disarm", "group"));
+        auto edited = FakeBotApi::textMessage(kChat, "/disarm");
+        edited["edited_message"] = edited["message"];
+        edited.erase("message");
+        api.pushUpdate(edited);
+        auto forwarded = FakeBotApi::textMessage(kChat, "/disarm");
+        forwarded["message"]["forward_origin"] = { { "type", "user" } };
+        api.pushUpdate(forwarded);
+        push(api, "/status");
+        ASSERT_TRUE(runUntil(
+            [&] {
+                const auto sent = texts(api);
+                // The answer names the camera, which is named after its file.
+                return std::any_of(sent.begin(), sent.end(), [](const auto& text) {
+                    return text.find(kStreetVideo.stem().string()) != std::string::npos;
+                });
+            },
+            10))
+            << ::testing::PrintToString(texts(api));
+        EXPECT_EQ(model.mode(), Mode::monitor);
+
+        push(api, "/photo");
+        ASSERT_TRUE(runUntil(
+            [&] {
+                for (const auto& call : api.callsOf("sendPhoto"))
+                    if (call.fields.at("caption").starts_with("Camera now"))
+                        return true;
+                return false;
+            },
+            10));
+
+        push(api, "/disarm");
+        ASSERT_TRUE(runUntil([&] { return model.mode() == Mode::off; }, 10));
+        push(api, "/photo");
+        EXPECT_TRUE(received(api, L::t(K::rcPhotoOff, { Brand::name })));
+
+        std::set<std::string> languages;
+        for (const auto& call : api.callsOf("setMyCommands"))
+            languages.insert(
+                call.fields.count("language_code") ? call.fields.at("language_code") : "default");
+        EXPECT_EQ(languages, (std::set<std::string> { "default", "en", "pt", "es" }));
+    }
+
+    // GIVEN the command poller polling, WHEN another chat is paired meanwhile, THEN the two never poll at
+    // once (no 409), and commands work again afterwards.
+    TEST_F(RemoteControl, PairingTakesTurnsWithThePoller)
+    {
+        DataFolder folder;
+        FakeBotApi api;
+        Model model(options(folder, api));
+        ASSERT_TRUE(runUntil([&] { return !api.callsOf("getUpdates").empty(); }, 10));
+        {
+            OnboardingModel onboarding(model, { api.endpoint(), nullptr, "Ana" });
+            onboarding.startPairing();
+            // The code goes out only once pairing polls, so that it cannot end the poller's open poll first.
+            ASSERT_TRUE(runUntil([&] { return api.callsOf("getUpdates").size() >= 2; }, 20));
+            push(api, onboarding.code(), 777);
+            ASSERT_TRUE(runUntil([&] { return onboarding.candidate().has_value(); }, 30));
+            onboarding.leave();
+        }
+        push(api, "/help");
+        EXPECT_TRUE(received(api, L::t(K::rcHelp, { Brand::name }), false, 20));
+        EXPECT_EQ(api.conflicts(), 0u);
+    }
+
+    // GIVEN protection on over a covered lens, with logind and UPower on a private bus, WHEN the lens stays
+    // covered, mains power goes, and the system sleeps and wakes, THEN the chat gets a text for each.
+    TEST_F(RemoteControl, AlertsAboutTheComputerItself)
+    {
+        if (!PrivateBus::onPath("dbus-daemon") || !PrivateBus::onPath("ffmpeg")
+            || std::system("/usr/bin/python3 -c 'import dbusmock' 2>/dev/null") != 0)
+            GTEST_SKIP() << "needs dbus-daemon, ffmpeg and python3-dbusmock";
+        DataFolder folder;
+        const fs::path black = folder.root / "black.avi";
+        ASSERT_EQ(
+            std::system(("ffmpeg -nostdin -v error -f lavfi -i color=black:s=320x240:r=10 -t 2 -c:v mpeg4 '"
+                + black.string() + "'")
+                            .c_str()),
+            0);
+        PrivateBus bus;
+        for (const char* mock : { "logind", "upower" })
+            bus.start({ "/usr/bin/python3", "-m", "dbusmock", "--template", mock });
+        ASSERT_TRUE(bus.waitForName("org.freedesktop.login1") && bus.waitForName("org.freedesktop.UPower"));
+        const auto system
+            = QDBusConnection::connectToBus(QString::fromStdString(bus.address()), "self-alerts");
+        const auto call = [&](const QString& service, const QString& path, const QString& interface,
+                              const QString& method, const QVariantList& arguments) {
+            auto message = QDBusMessage::createMethodCall(service, path, interface, method);
+            message.setArguments(arguments);
+            return system.call(message).type() == QDBusMessage::ReplyMessage;
+        };
+        FakeBotApi api;
+        auto settings = options(folder, api, black);
+        settings.systemBus = system;
+        Model model(std::move(settings));
+        model.toggleMonitoring();
+        ASSERT_EQ(model.mode(), Mode::monitor);
+        // Up to the first value after the brand.
+        const auto alert = [&](K key) {
+            const std::string text = L::t(key, { Brand::name, "\x01" });
+            return received(api, text.substr(0, text.find('\x01')), true, 30);
+        };
+
+        EXPECT_TRUE(alert(K::tgCovered));
+        ASSERT_TRUE(
+            call("org.freedesktop.UPower", "/org/freedesktop/UPower", "org.freedesktop.DBus.Properties",
+                "Set", { "org.freedesktop.UPower", "OnBattery", QVariant::fromValue(QDBusVariant(true)) }));
+        EXPECT_TRUE(alert(K::tgOnBattery));
+        for (bool sleeping : { true, false })
+            ASSERT_TRUE(call("org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.DBus.Mock",
+                "EmitSignal",
+                { "org.freedesktop.login1.Manager", "PrepareForSleep", "b",
+                    QVariantList { QVariant::fromValue(QDBusVariant(sleeping)) } }));
+        EXPECT_TRUE(alert(K::tgSleeping));
+        EXPECT_TRUE(alert(K::tgAwake));
+    }
+
+    struct Ending {
+        std::string name;
+        bool disarmFirst;
+        std::optional<Model::EndReason> shutdown; // none: the process just ends
+        bool resumes;
+    };
+
+    void PrintTo(const Ending& ending, std::ostream* out) { *out << ending.name; }
+
+    class Restart : public RemoteControl, public testing::WithParamInterface<Ending> { };
+
+    // GIVEN protection on, WHEN the run ends in one of several ways and the application starts again,
+    // THEN protection comes back by itself, with one "offline from X to Y" text, unless the user ended it.
+    TEST_P(Restart, ProtectionComesBackUnlessTheUserEndedIt)
+    {
+        const Ending ending = GetParam();
+        DataFolder folder;
+        FakeBotApi api;
+        {
+            Model first(options(folder, api));
+            first.toggleMonitoring();
+            ASSERT_EQ(first.mode(), Mode::monitor);
+            if (ending.disarmFirst)
+                first.toggleMonitoring();
+            if (ending.shutdown) {
+                bool done = false;
+                first.shutdown([&] { done = true; }, *ending.shutdown);
+                ASSERT_TRUE(runUntil([&] { return done; }, 15));
+            }
+        }
+        // The last sign of life was two hours ago (the machine was off since).
+        const double now
+            = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+        const double aliveAt = now - 7200;
+        if (ResumeState::load(ResumeState::fileIn(folder.paths.data())).protecting)
+            ResumeState { true, aliveAt }.save(ResumeState::fileIn(folder.paths.data()));
+
+        Model second(options(folder, api));
+        EXPECT_EQ(second.mode() == Mode::monitor, ending.resumes);
+        runUntil([] { return false; }, 2);
+        std::vector<std::string> offline;
+        for (const auto& text : texts(api))
+            if (text.find(" was offline from ") != std::string::npos)
+                offline.push_back(text);
+        if (!ending.resumes) {
+            EXPECT_TRUE(offline.empty());
+            return;
+        }
+        ASSERT_EQ(offline.size(), 1u);
+        const auto [from, to] = ChatCommands::spanTimes(aliveAt, now);
+        const auto [from2, to2] = ChatCommands::spanTimes(aliveAt, now + 60); // the minute may turn meanwhile
+        EXPECT_TRUE(offline[0] == L::t(K::tgResumed, { Brand::name, from, to })
+            || offline[0] == L::t(K::tgResumed, { Brand::name, from2, to2 }))
+            << offline[0];
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Endings, Restart,
+        testing::Values(Ending { "crash", false, std::nullopt, true },
+            Ending { "systemShutdown", false, Model::EndReason::system, true },
+            Ending { "userQuit", false, Model::EndReason::user, false },
+            Ending { "disarmedThenSystemShutdown", true, Model::EndReason::system, false }),
+        [](const auto& param) { return param.param.name; });
+
+} // namespace
+} // namespace vardel::test
