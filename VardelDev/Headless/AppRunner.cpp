@@ -81,7 +81,7 @@ std::optional<int> AppRunner::open()
         Console::fail("cannot install the signal handlers");
         return 1;
     }
-    m_signals->onQuit = [this] { quit(); };
+    m_signals->onQuit = [this] { quit(Model::EndReason::system); };
 
     Model::Options options;
     options.paths = paths;
@@ -92,7 +92,7 @@ std::optional<int> AppRunner::open()
     return std::nullopt;
 }
 
-void AppRunner::quit()
+void AppRunner::quit(Model::EndReason reason)
 {
     if (m_quitting || !m_model)
         return;
@@ -100,11 +100,13 @@ void AppRunner::quit()
     Console::say("stopping");
     if (onQuit)
         onQuit();
-    m_model->shutdown([this] {
-        m_stopped = true;
-        // Unconditional: quit() asks the windows first, and the main window refuses while protecting.
-        QCoreApplication::exit(0);
-    });
+    m_model->shutdown(
+        [this] {
+            m_stopped = true;
+            // Unconditional: quit() asks the windows first, and the main window refuses while protecting.
+            QCoreApplication::exit(0);
+        },
+        reason);
 }
 
 void AppRunner::quitAndWait()

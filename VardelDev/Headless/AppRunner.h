@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CommandLine.h"
+#include "Model.h"
 
 #include <QObject>
 
@@ -11,7 +12,6 @@
 namespace vardel {
 
 class BriskoService;
-class Model;
 class QuitSignals;
 class SingleInstance;
 class UpdateNotifier;
@@ -39,7 +39,9 @@ public:
     UpdateNotifier* updates() const { return m_updates.get(); }
 
     // The ordered shut-down, then the event loop's end. Idempotent.
-    void quit();
+    // A signal (systemd stopping the service, the session ending) is `system`: protection that is on
+    // comes back at the next start. Quitting from the program is the user's and it does not.
+    void quit(Model::EndReason reason = Model::EndReason::user);
     // Called when a quit begins (a signal, or `quit`), before the shut-down.
     std::function<void()> onQuit;
     // Quits and runs the event loop until the shut-down is complete (at once when it already is).

@@ -90,9 +90,14 @@ namespace {
             return bus.run(argv, env, 30);
         };
 
-        const pid_t service = bus.start(
-            { brisko(), "--headless", "--camera-file", kStreetVideo.string(), dataDir[0], dataDir[1] }, env);
-        ASSERT_TRUE(bus.waitForName("app.brisko.Brisko"));
+        auto startService = [&] {
+            const pid_t pid = bus.start(
+                { brisko(), "--headless", "--camera-file", kStreetVideo.string(), dataDir[0], dataDir[1] },
+                env);
+            EXPECT_TRUE(bus.waitForName("app.brisko.Brisko"));
+            return pid;
+        };
+        const pid_t service = startService();
         bus.start({ "gdbus", "monitor", "--address", bus.address(), "--dest", "app.brisko.Brisko" });
         const auto before = client("status");
         EXPECT_EQ(before.status, 0) << before.output;
@@ -119,6 +124,33 @@ namespace {
         const auto after = client("status");
         EXPECT_EQ(after.status, 1);
         EXPECT_TRUE(after.output.ends_with(L::t(K::hlNotRunning, AppLanguage::en, { "Brisko" }) + "\n"));
+
+        // Stopped by the system (SIGTERM above) or killed while protecting: the next start protects again
+        // by itself and tells the chat once how long it was away. Disarmed first: the next start stays off.
+        const std::string monitoring = L::t(K::hlMode, AppLanguage::en, { "monitor" });
+        auto resumedTexts = [&] {
+            std::size_t count = 0;
+            for (const auto& call : api.callsOf("sendMessage"))
+                count += call.fields.count("text")
+                    && call.fields.at("text").find(" was offline from ") != std::string::npos;
+            return count;
+        };
+        for (const int stop : { SIGKILL, 0 }) {
+            const std::size_t resumedBefore = resumedTexts();
+            const pid_t again = startService();
+            EXPECT_TRUE(
+                runUntil([&] { return client("status").output.find(monitoring) != std::string::npos; }, 30));
+            EXPECT_TRUE(runUntil([&] { return resumedTexts() == resumedBefore + 1; }, 30));
+            if (stop == 0)
+                EXPECT_EQ(client("disarm").status, 0);
+            ::kill(again, stop ? stop : SIGTERM);
+            EXPECT_GE(reapWithin(again, 15), 0);
+        }
+        const pid_t last = startService();
+        runUntil([] { return false; }, 3);
+        EXPECT_EQ(client("status").output.find(monitoring), std::string::npos);
+        ::kill(last, SIGTERM);
+        EXPECT_GE(reapWithin(last, 15), 0);
     }
 
     // A terminal on a pseudo-terminal: output collected, answers typed.
