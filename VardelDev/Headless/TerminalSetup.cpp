@@ -287,6 +287,7 @@ void TerminalSetup::pair()
             continue;
         }
         m_flow->confirmCandidate();
+        wait([&] { return !m_flow->confirming(); });
         if (m_flow->step() == ObStep::confirm && m_runner.model().notice())
             print(*m_runner.model().notice());
     }

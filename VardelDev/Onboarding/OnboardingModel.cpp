@@ -64,7 +64,8 @@ OnboardingModel::OnboardingModel(Model& app, Options options, QObject* parent)
     , m_suggestedUsername(
           TelegramSetup::suggestedUsername(options.fullName.value_or(systemFullName()), Brand::name))
 {
-    m_shared->api = { m_shared->http, options.endpoint.value_or(TelegramClient::endpointFrom(AppInfo::botAPIURL())) };
+    m_shared->api
+        = { m_shared->http, options.endpoint.value_or(TelegramClient::endpointFrom(AppInfo::botAPIURL())) };
     m_shared->clock = options.clock ? options.clock : std::make_shared<SystemClock>();
     // The log is the model's, which outlives this object; lines from the work queue go through it.
     Log* appLog = &app.log();
@@ -457,15 +458,23 @@ void OnboardingModel::openBot()
 
 void OnboardingModel::confirmCandidate()
 {
-    if (!m_candidate)
+    if (!m_candidate || m_confirming)
         return;
-    // A failed save leaves the candidate on screen with the model's save-failure notice.
-    if (!m_app.confirmChat(m_candidate->chatID, m_candidate->label()))
-        return;
-    publish(m_connectAnother, false, &OnboardingModel::connectAnotherChanged);
-    log("onboarding: chat confirmado");
-    brandBot();
-    go(ObStep::test);
+    publish(m_confirming, true, &OnboardingModel::confirmingChanged);
+    QPointer<OnboardingModel> weak(this);
+    m_app.confirmChat(m_candidate->chatID, m_candidate->label(), [weak](bool stored) {
+        if (!weak)
+            return;
+        weak->publish(weak->m_confirming, false, &OnboardingModel::confirmingChanged);
+        // A failed save leaves the candidate on screen with the model's save-failure notice.
+        if (!stored)
+            return;
+        weak->publish(weak->m_connectAnother, false, &OnboardingModel::connectAnotherChanged);
+        weak->log("onboarding: chat confirmado");
+        weak->brandBot();
+        if (weak->m_step == ObStep::confirm)
+            weak->go(ObStep::test);
+    });
 }
 
 void OnboardingModel::connectAnotherChat()

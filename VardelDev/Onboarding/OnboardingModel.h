@@ -58,6 +58,7 @@ class OnboardingModel final : public QObject {
     Q_PROPERTY(bool connectAnother READ connectAnother NOTIFY connectAnotherChanged)
     Q_PROPERTY(vardel::OnboardingModel::TestState testState READ testState NOTIFY testStateChanged)
     Q_PROPERTY(bool pairing READ pairing NOTIFY pairingChanged)
+    Q_PROPERTY(bool confirming READ confirming NOTIFY confirmingChanged)
 
 public:
     enum class KeyState { empty, checking, ok, bad, rejected, offline };
@@ -106,6 +107,8 @@ public:
     // A code is offered in this visit of the confirm step (waiting, found or expired); false while the step
     // only offers to keep the confirmed chat.
     bool pairing() const { return m_pairing; }
+    // The confirmed chat is being stored; the step moves on once it is.
+    bool confirming() const { return m_confirming; }
 
     // Steps.
     void go(ObStep step);
@@ -166,6 +169,7 @@ signals:
     void connectAnotherChanged();
     void testStateChanged();
     void pairingChanged();
+    void confirmingChanged();
 
 private:
     // What the work queue's tasks share with this object; it may outlive it.
@@ -217,6 +221,7 @@ private:
     TestState m_testState;
     std::string m_suggestedUsername;
     bool m_pairing = false;
+    bool m_confirming = false;
 
     // Each token check (and each change of mind) gets a number; only the latest may report.
     long m_check = 0;

@@ -35,6 +35,7 @@
 #include "V4L2SystemIo.h"
 #include "VisionPersonDetector.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QLocale>
 #include <QPointer>
@@ -157,7 +158,8 @@ Model::Model(Options options)
     // Components.
     m_log = std::make_unique<Log>(m_paths.logs(), m_clock);
     m_main = std::make_shared<QtMainExecutor>(this);
-    m_store = std::make_unique<SettingsStore>(m_paths.config());
+    m_store
+        = options.settingsStore ? options.settingsStore : std::make_shared<SettingsStore>(m_paths.config());
     m_outbox = std::make_shared<Outbox>(m_paths.outbox(), m_clock);
     std::shared_ptr<SecretStore> secrets = options.secrets;
     if (!secrets)
@@ -599,13 +601,24 @@ void Model::shutdown(std::function<void()> done, EndReason reason)
     QPointer<Model> weak(this);
     Lifecycle::quit(*m_machine, m_recorder.get(), m_sending.get(), { m_paths.clipsTmp() },
         [weak, done = std::move(done)] {
-            if (weak) {
-                std::error_code ignored;
-                fs::remove(weak->m_paths.appState(), ignored);
-                weak->m_log->flush();
+            if (!weak) {
+                if (done)
+                    done();
+                return;
             }
-            if (done)
-                done();
+            std::error_code ignored;
+            fs::remove(weak->m_paths.appState(), ignored);
+            weak->m_log->flush();
+            // Settings writes still queued land before the application goes.
+            weak->m_settingsWrites.async([done] {
+                QMetaObject::invokeMethod(
+                    QCoreApplication::instance(),
+                    [done] {
+                        if (done)
+                            done();
+                    },
+                    Qt::QueuedConnection);
+            });
         });
 }
 
@@ -778,8 +791,29 @@ void Model::reportUnreadableSettings()
 void Model::reloadSettings()
 {
     m_settings = m_store->load();
-    m_analyzer->apply(m_settings);
+    m_storedSettings = m_settings;
+    applySettings();
     m_analyzer->resetPolicy(m_settings);
+}
+
+// Brings the components and the published values in line with `m_settings`.
+void Model::applySettings()
+{
+    AppLanguage language = AppLanguage::en;
+    if (m_settings.language) {
+        language = *m_settings.language;
+    } else {
+        std::vector<std::string> preferred;
+        for (const QString& name : QLocale::system().uiLanguages())
+            preferred.push_back(name.toStdString());
+        language = AppLanguage::preferred(preferred);
+    }
+    const bool languageChanged = L::language() != language;
+    if (languageChanged)
+        L::setLanguage(language);
+    publish(m_language, language, &Model::languageChanged);
+
+    m_analyzer->apply(m_settings);
     m_capture->setCameraName(m_settings.camera);
     m_recorder->configure(m_settings.preSeconds, m_settings.postSeconds);
     publish(m_detectionMode, m_settings.detectionMode, &Model::detectionModeChanged);
@@ -792,23 +826,53 @@ void Model::reloadSettings()
         label += " (" + L::t(K::notConfirmed) + ")";
     publish(m_chatLabel, label, &Model::chatLabelChanged);
 
-    AppLanguage language = AppLanguage::en;
-    if (m_settings.language) {
-        language = *m_settings.language;
-    } else {
-        std::vector<std::string> preferred;
-        for (const QString& name : QLocale::system().uiLanguages())
-            preferred.push_back(name.toStdString());
-        language = AppLanguage::preferred(preferred);
-    }
-    publish(m_language, language, &Model::languageChanged);
-    if (L::language() != language)
-        L::setLanguage(language);
+    if (!languageChanged)
+        return;
+    m_presentation = makePresentation(now());
+    emit presentationChanged();
+    if (onLanguageChanged)
+        onLanguageChanged();
 }
 
-void Model::notifySaveFailed(const std::exception& error)
+void Model::notifySaveFailed(const std::string& error) { setNotice(L::t(K::ntSaveFailed, { error })); }
+
+// The file is read, changed and written on the settings queue, so the main thread never waits for the disk.
+void Model::saveSettings(std::function<void(Settings&)> change, std::function<void(bool)> done)
 {
-    setNotice(L::t(K::ntSaveFailed, { error.what() }));
+    ++m_settingsWritesPending;
+    QPointer<Model> weak(this);
+    m_settingsWrites.async(
+        [store = m_store, main = m_main, weak, change = std::move(change), done = std::move(done)] {
+            std::optional<Settings> stored;
+            std::string error;
+            try {
+                stored = store->update(change);
+            } catch (const std::exception& failure) {
+                error = failure.what();
+            }
+            main->post([weak, stored, error, done] {
+                if (!weak)
+                    return;
+                weak->settingsWritten(stored, error);
+                if (done)
+                    done(stored.has_value());
+            });
+        });
+}
+
+void Model::settingsWritten(const std::optional<Settings>& stored, const std::string& error)
+{
+    --m_settingsWritesPending;
+    if (stored)
+        m_storedSettings = *stored;
+    else
+        notifySaveFailed(error);
+    // Once every write has landed the program runs with what the file holds: a change that could not be
+    // stored is undone.
+    if (m_settingsWritesPending == 0) {
+        m_settings = m_storedSettings;
+        applySettings();
+    }
 }
 
 void Model::saveReferenceROI(const ROI& reference)
@@ -817,16 +881,14 @@ void Model::saveReferenceROI(const ROI& reference)
         setNotice(L::t(K::ntAreaInvalid));
         return;
     }
-    try {
-        m_settings = m_store->update([&](Settings& settings) { settings.roi = reference; });
-    } catch (const std::exception& error) {
-        notifySaveFailed(error);
-        return;
-    }
-    m_analyzer->apply(m_settings);
-    publish(m_roi, m_settings.roi, &Model::roiChanged);
-    publish(m_currentROI, mapped(m_roi), &Model::currentROIChanged);
-    setNotice(L::t(K::ntAreaSaved));
+    m_settings.roi = reference;
+    applySettings();
+    QPointer<Model> weak(this);
+    saveSettings([reference](Settings& settings) { settings.roi = reference; },
+        [weak](bool stored) {
+            if (weak && stored)
+                weak->setNotice(L::t(K::ntAreaSaved));
+        });
 }
 
 void Model::sensitivityChanged(double value)
@@ -838,94 +900,89 @@ void Model::sensitivityChanged(double value)
 void Model::runSensitivitySave()
 {
     const int rounded = roundedSensitivity(m_sensitivity);
-    try {
-        m_settings = m_store->update([&](Settings& settings) { settings.sensitivity = rounded; });
-    } catch (const std::exception& error) {
-        notifySaveFailed(error);
-        return;
-    }
+    m_settings.sensitivity = rounded;
     m_analyzer->apply(m_settings);
-    setNotice(L::t(K::ntSensitivitySaved));
+    QPointer<Model> weak(this);
+    saveSettings([rounded](Settings& settings) { settings.sensitivity = rounded; },
+        [weak](bool stored) {
+            if (weak && stored)
+                weak->setNotice(L::t(K::ntSensitivitySaved));
+        });
 }
 
 void Model::setDetectionMode(DetectionMode detectionMode)
 {
     if (detectionMode == m_settings.detectionMode)
         return;
-    try {
-        m_settings = m_store->update([&](Settings& settings) { settings.detectionMode = detectionMode; });
-    } catch (const std::exception& error) {
-        notifySaveFailed(error);
-        return;
-    }
-    m_analyzer->apply(m_settings);
-    publish(m_detectionMode, detectionMode, &Model::detectionModeChanged);
-    setNotice(L::t(detectionMode == DetectionMode::motion ? K::ntModeMotion : K::ntModePerson));
+    m_settings.detectionMode = detectionMode;
+    applySettings();
+    QPointer<Model> weak(this);
+    saveSettings([detectionMode](Settings& settings) { settings.detectionMode = detectionMode; },
+        [weak, detectionMode](bool stored) {
+            if (weak && stored)
+                weak->setNotice(
+                    L::t(detectionMode == DetectionMode::motion ? K::ntModeMotion : K::ntModePerson));
+        });
 }
 
+// The camera changes once the choice is stored.
 void Model::setCamera(const std::string& name)
 {
     if (name == m_settings.camera)
         return;
-    try {
-        m_settings = m_store->update([&](Settings& settings) { settings.camera = name; });
-    } catch (const std::exception& error) {
-        Log::system(std::string("Vardel: não salvou a câmera: ") + error.what());
-        return;
-    }
-    m_capture->setCameraName(name);
-    m_cameraWatch.reset();
-    m_resumedFromMissing = false;
-    m_appFailure.reset();
-    if (m_machine->mode() != Mode::off) {
-        m_health.cameraDidStart(now());
-        m_capture->restart();
-    }
+    m_settings.camera = name;
+    QPointer<Model> weak(this);
+    saveSettings([name](Settings& settings) { settings.camera = name; },
+        [weak, name](bool stored) {
+            if (!weak || !stored)
+                return;
+            weak->m_capture->setCameraName(name);
+            weak->m_cameraWatch.reset();
+            weak->m_resumedFromMissing = false;
+            weak->m_appFailure.reset();
+            if (weak->m_machine->mode() != Mode::off) {
+                weak->m_health.cameraDidStart(weak->now());
+                weak->m_capture->restart();
+            }
+        });
 }
 
 void Model::setLanguage(AppLanguage language)
 {
-    try {
-        m_store->update([&](Settings& settings) { settings.language = language; });
-    } catch (const std::exception& error) {
-        notifySaveFailed(error);
-    }
-    publish(m_language, language, &Model::languageChanged);
-    L::setLanguage(language);
-    reloadSettings();
-    m_presentation = makePresentation(now());
-    emit presentationChanged();
-    if (onLanguageChanged)
-        onLanguageChanged();
+    m_settings.language = language;
+    applySettings();
+    saveSettings([language](Settings& settings) { settings.language = language; });
 }
 
-bool Model::confirmChat(std::int64_t chatID, const std::string& label)
+// The chat counts as confirmed only once it is stored: alerts read it from the file.
+void Model::confirmChat(std::int64_t chatID, const std::string& label, std::function<void(bool)> done)
 {
-    try {
-        m_settings = m_store->update([&](Settings& settings) {
+    QPointer<Model> weak(this);
+    saveSettings(
+        [chatID, label](Settings& settings) {
             settings.chatID = chatID;
             settings.chatLabel = label;
             settings.chatConfirmed = true;
+        },
+        [weak, chatID, label, done = std::move(done)](bool stored) {
+            if (weak && stored) {
+                weak->m_settings.chatID = chatID;
+                weak->m_settings.chatLabel = label;
+                weak->m_settings.chatConfirmed = true;
+                weak->applySettings();
+                weak->enqueueText(L::t(K::tgPaired, { Brand::name }));
+                weak->m_runner->startSending();
+            }
+            if (done)
+                done(stored);
         });
-    } catch (const std::exception& error) {
-        notifySaveFailed(error);
-        return false;
-    }
-    reloadSettings();
-    enqueueText(L::t(K::tgPaired, { Brand::name }));
-    m_runner->startSending();
-    return true;
 }
 
 void Model::requireChatConfirmation()
 {
-    try {
-        m_settings = m_store->update([](Settings& settings) { settings.chatConfirmed = false; });
-    } catch (const std::exception& error) {
-        notifySaveFailed(error);
-        return;
-    }
-    reloadSettings();
+    m_settings.chatConfirmed = false;
+    applySettings();
+    saveSettings([](Settings& settings) { settings.chatConfirmed = false; });
 }
 
 void Model::testTelegram()

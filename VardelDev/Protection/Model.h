@@ -123,6 +123,8 @@ public:
         std::shared_ptr<const Clock> clock;
         // logind and UPower; the system bus by default.
         std::optional<QDBusConnection> systemBus;
+        // The settings file of `paths` by default.
+        std::shared_ptr<SettingsStore> settingsStore;
     };
 
     // Why the application ends. A quit the user chose forgets protection; any other end (the system
@@ -201,16 +203,17 @@ public:
     // The camera's latest frame (empty while it is off), for the live picture. Cheap: no copy of pixels.
     Frame latestFrame() const;
 
-    // Settings and Telegram operations.
+    // Settings and Telegram operations. The running program takes a change at once; the settings file is
+    // written on a queue of its own, and a write that fails is reported in the notice and undone.
     void reloadSettings();
     void saveReferenceROI(const ROI& reference);
     void sensitivityChanged(double value);
     void setDetectionMode(DetectionMode mode);
     void setCamera(const std::string& name);
     void setLanguage(AppLanguage language);
-    // Stores the chat as the confirmed alert chat; false (and the save-failure notice) when it could not
-    // be stored, in which case nothing else changes.
-    bool confirmChat(std::int64_t chatID, const std::string& label);
+    // Stores the chat as the confirmed alert chat, then calls `done` on the main thread: false (and the
+    // save-failure notice) when it could not be stored, in which case nothing else changes.
+    void confirmChat(std::int64_t chatID, const std::string& label, std::function<void(bool stored)> done);
     void requireChatConfirmation();
     void testTelegram();
 
@@ -301,7 +304,10 @@ private:
     void reportUnreadableSettings();
     void queueItem(std::string kind, std::string text, OptionalText file);
     void runSensitivitySave();
-    void notifySaveFailed(const std::exception& error);
+    void notifySaveFailed(const std::string& error);
+    void applySettings();
+    void saveSettings(std::function<void(Settings&)> change, std::function<void(bool stored)> done = {});
+    void settingsWritten(const std::optional<Settings>& stored, const std::string& error);
 
     // Chat commands and alerts about the computer.
     void startRemote(const Options& options);
@@ -358,7 +364,10 @@ private:
     // Plain state, main thread.
     Paths m_paths;
     std::shared_ptr<const Clock> m_clock;
+    // What the program runs with, and what the settings file held after the last write.
     Settings m_settings;
+    Settings m_storedSettings;
+    int m_settingsWritesPending = 0;
     int m_frameW = 0;
     int m_frameH = 0;
     int m_visionChecks = 0;
@@ -389,7 +398,7 @@ private:
     // Components, destroyed in reverse order: the machine and the camera first, the log last.
     std::unique_ptr<Log> m_log;
     std::shared_ptr<QtMainExecutor> m_main;
-    std::unique_ptr<SettingsStore> m_store;
+    std::shared_ptr<SettingsStore> m_store;
     std::shared_ptr<Outbox> m_outbox;
     std::shared_ptr<KeychainToken> m_token;
     std::unique_ptr<QueueRunner> m_runner;
@@ -405,10 +414,11 @@ private:
     std::unique_ptr<CommandPoller> m_commands;
     std::unique_ptr<SleepWatch> m_sleepWatch;
 
-    // Keyring calls and outbox writes. Declared last, so destroyed first: their pending work finishes
-    // while everything it uses still exists.
+    // Keyring calls, outbox and settings writes. Declared last, so destroyed first: their pending work
+    // finishes while everything it uses still exists.
     SerialQueue m_keyring { "vardel.keyring" };
     SerialQueue m_writes { "vardel.outbox" };
+    SerialQueue m_settingsWrites { "vardel.settings.write" };
 };
 
 } // namespace vardel

@@ -109,7 +109,7 @@ namespace {
         EXPECT_EQ(flow->candidate()->label(), "Maria (@maria)");
 
         flow->confirmCandidate();
-        EXPECT_EQ(flow->step(), ObStep::test);
+        ASSERT_TRUE(runUntil([&] { return flow->step() == ObStep::test; }, 10));
         EXPECT_TRUE(app->settings().chatConfirmed);
         EXPECT_EQ(app->settings().chatID, 77);
         ASSERT_TRUE(runUntil([&] { return !api.callsOf("setMyProfilePhoto").empty(); }, 10));

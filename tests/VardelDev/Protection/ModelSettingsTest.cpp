@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
 namespace vardel::test {
 namespace {
 
@@ -38,6 +42,86 @@ namespace {
         fs::create_directory(folder.paths.config() / "x");
     }
 
+    Model::Options optionsFor(const DataFolder& folder)
+    {
+        Model::Options options;
+        options.paths = folder.paths;
+        options.camera = std::make_unique<FileCameraSource>(kStreetVideo.string());
+        options.secrets = std::make_shared<MemorySecretStore>();
+        options.endpoint = "http://127.0.0.1:9";
+        return options;
+    }
+
+    // A settings file on a disk that stalls: every write waits until the test lets it through. The test
+    // lets it through only after its calls have returned, so a write that waits out the whole stall held
+    // the main thread with it.
+    class StalledSettingsStore : public SettingsStore {
+    public:
+        using SettingsStore::SettingsStore;
+
+        Settings update(const std::function<void(Settings&)>& change) override
+        {
+            {
+                std::unique_lock lock(m_mutex);
+                if (!m_released.wait_for(lock, std::chrono::seconds(2), [this] { return m_open; }))
+                    heldTheMainThread = true;
+            }
+            return SettingsStore::update(change);
+        }
+
+        void release()
+        {
+            std::lock_guard lock(m_mutex);
+            m_open = true;
+            m_released.notify_all();
+        }
+
+        std::atomic<bool> heldTheMainThread = false;
+
+    private:
+        std::mutex m_mutex;
+        std::condition_variable m_released;
+        bool m_open = false;
+    };
+
+    TEST(ModelSettingsWrites, TheProgramTakesChangesAtOnceWhileTheDiskCatchesUp)
+    {
+        L::setLanguage(AppLanguage::en);
+        DataFolder folder(DetectionMode::person);
+        folder.settings.chatConfirmed = false;
+        folder.writeSettings(folder.settings);
+        auto store = std::make_shared<StalledSettingsStore>(folder.paths.config());
+        Model::Options options = optionsFor(folder);
+        options.settingsStore = store;
+        Model model(std::move(options));
+
+        const ROI area { 0.1, 0.2, 0.5, 0.4 };
+        std::optional<bool> confirmed;
+        model.saveReferenceROI(area);
+        model.setDetectionMode(DetectionMode::motion);
+        model.setLanguage(AppLanguage::es);
+        model.setCamera("Other camera");
+        model.confirmChat(77, "Ana", [&](bool stored) { confirmed = stored; });
+        EXPECT_EQ(model.roi(), area);
+        EXPECT_EQ(model.detectionMode(), DetectionMode::motion);
+        EXPECT_EQ(L::language(), AppLanguage::es);
+        EXPECT_FALSE(confirmed) << "the chat counts only once it is stored";
+        EXPECT_EQ(SettingsStore(folder.paths.config()).load().detectionMode, DetectionMode::person);
+
+        store->release();
+        ASSERT_TRUE(runUntil([&] { return confirmed.has_value(); }, 10));
+        EXPECT_TRUE(*confirmed);
+        EXPECT_FALSE(store->heldTheMainThread);
+        const Settings stored = SettingsStore(folder.paths.config()).load();
+        EXPECT_EQ(stored.roi, area);
+        EXPECT_EQ(stored.detectionMode, DetectionMode::motion);
+        EXPECT_EQ(stored.language, AppLanguage::es);
+        EXPECT_EQ(stored.camera, "Other camera");
+        EXPECT_TRUE(stored.chatConfirmed);
+        EXPECT_EQ(model.settings(), stored);
+        L::setLanguage(AppLanguage::en);
+    }
+
     class ModelOperation : public testing::TestWithParam<Operation> { };
 
     // Each operation, then an orderly shut-down; what the settings file and the outbox hold afterwards.
@@ -51,12 +135,7 @@ namespace {
         if (operation.before)
             operation.before(folder);
         {
-            Model::Options options;
-            options.paths = folder.paths;
-            options.camera = std::make_unique<FileCameraSource>(kStreetVideo.string());
-            options.secrets = std::make_shared<MemorySecretStore>();
-            options.endpoint = "http://127.0.0.1:9";
-            Model model(std::move(options));
+            Model model(optionsFor(folder));
             operation.act(model);
             bool done = false;
             model.shutdown([&] { done = true; });
@@ -77,13 +156,16 @@ namespace {
                 [](const Model&, const DataFolder& folder) {
                     EXPECT_EQ(SettingsStore(folder.paths.config()).load().sensitivity, 8);
                 } },
-            Operation { "areaTooNarrowIsRefused", {}, [](Model& model) { model.saveReferenceROI({ 0.1, 0.1, 0.02, 0.5 }); },
+            Operation { "areaTooNarrowIsRefused", {},
+                [](Model& model) {
+                    model.saveReferenceROI({ 0.1, 0.1, 0.02, 0.5 });
+                },
                 [](const Model& model, const DataFolder& folder) {
                     EXPECT_EQ(model.notice(), L::t(K::ntAreaInvalid));
                     EXPECT_EQ(SettingsStore(folder.paths.config()).load().roi, ROI::full());
                 } },
             Operation { "chatConfirmedOnce", {},
-                [](Model& model) { EXPECT_TRUE(model.confirmChat(77, "Ana")); },
+                [](Model& model) { model.confirmChat(77, "Ana", [](bool stored) { EXPECT_TRUE(stored); }); },
                 [](const Model& model, const DataFolder& folder) {
                     const Settings stored = SettingsStore(folder.paths.config()).load();
                     EXPECT_TRUE(stored.chatConfirmed);
@@ -93,11 +175,23 @@ namespace {
                 } },
             // A confirmation that could not be stored is reported, and nothing is sent to the chat.
             Operation { "chatConfirmationNotStored", blockSettingsFile,
-                [](Model& model) { EXPECT_FALSE(model.confirmChat(77, "Ana")); },
+                [](Model& model) { model.confirmChat(77, "Ana", [](bool stored) { EXPECT_FALSE(stored); }); },
                 [](const Model& model, const DataFolder& folder) {
+                    EXPECT_FALSE(model.settings().chatConfirmed);
                     ASSERT_TRUE(model.notice());
                     EXPECT_EQ(model.notice()->rfind(L::t(K::ntSaveFailed, { "" }), 0), 0u) << *model.notice();
                     EXPECT_EQ(itemsContaining(folder, "Connected to"), 0);
+                } },
+            // A change the file could not take is reported and undone.
+            Operation { "modeNotStoredIsUndone", blockSettingsFile,
+                [](Model& model) {
+                    model.setDetectionMode(DetectionMode::motion);
+                    EXPECT_EQ(model.detectionMode(), DetectionMode::motion);
+                },
+                [](const Model& model, const DataFolder&) {
+                    EXPECT_EQ(model.detectionMode(), DetectionMode::person);
+                    ASSERT_TRUE(model.notice());
+                    EXPECT_EQ(model.notice()->rfind(L::t(K::ntSaveFailed, { "" }), 0), 0u) << *model.notice();
                 } },
             // Protection without a paired chat is refused with the reason, and protection is not wanted.
             Operation { "protectionWithoutChat", {},
@@ -105,7 +199,8 @@ namespace {
                     model.toggleMonitoring();
                     EXPECT_FALSE(model.monitoringWanted());
                     EXPECT_EQ(model.mode(), Mode::off);
-                    EXPECT_EQ(model.phase(), Phase::failed(L::t(K::ntNotStarted, { L::t(K::blockNoTelegram) })));
+                    EXPECT_EQ(
+                        model.phase(), Phase::failed(L::t(K::ntNotStarted, { L::t(K::blockNoTelegram) })));
                 },
                 [](const Model&, const DataFolder&) {} }),
         [](const testing::TestParamInfo<Operation>& param) { return param.param.name; });
