@@ -14,7 +14,8 @@ TEST(FrameCrop, ReadsFramesAsFullRange)
     const int luma[] = { 0, 255, 76 }, u[] = { 128, 128, 85 }, v[] = { 128, 128, 255 };
     for (PixelFormat format : { PixelFormat::i420, PixelFormat::nv12 }) {
         const Frame frame = test::yuvFrame(
-            32, 6, format, [&](int, int y) { return luma[y / 2]; }, [&](int, int y) { return std::pair(u[y], v[y]); });
+            32, 6, format, [&](int, int y) { return luma[y / 2]; },
+            [&](int, int y) { return std::pair(u[y], v[y]); });
         const cv::Mat bgr = FrameCrop::bgr(frame, { 4, 0, 16, 6 });
         ASSERT_EQ(bgr.size(), cv::Size(16, 6));
         EXPECT_EQ(bgr.at<cv::Vec3b>(0, 8), cv::Vec3b(0, 0, 0));
