@@ -52,6 +52,7 @@ TEST(FrameCrop, AreaFitsAPersonInsideTheFrame)
         { "flatStrip", { 0.0, 0.5, 0.75, 0.02 }, 0, { 0, 208, 960, 320 } },
         { "stripAtTheEdge", { 0.985, 0.25, 0.015, 0.25 }, 0, { 1100, 180, 180, 180 } },
         { "smallForTheNetwork", { 0.5, 0.5, 0.05, 0.05 }, 160, { 592, 298, 160, 160 } },
+        { "oddMinimumGrowsToEven", { 0.5, 0.5, 0.05, 0.05 }, 161, { 590, 298, 162, 162 } },
         { "tooSmall", { 0.5, 0.5, 0.001, 0.5 }, 0, { 0, 0, 1280, 720 } },
         { "notFinite", { std::nan(""), 0, 1, 1 }, 0, { 0, 0, 1280, 720 } } };
     for (const auto& row : rows)
