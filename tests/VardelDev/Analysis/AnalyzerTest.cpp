@@ -222,7 +222,8 @@ TEST(AnalyzerFocus, NarrowsTheSearchOnlyWhereThatHelps)
         { "areaAtTheCorner", { 0.8, 0.0, 0.2, 0.2 }, flatThumbnail(100), { 0.75, 0.0, 0.25, 0.25 } },
         // Grown to 0.9 x 0.9, more than half the frame: searching it all costs little more.
         { "largeWatchedArea", { 0.2, 0.2, 0.6, 0.6 }, flatThumbnail(100), { 0, 0, 1, 1 } },
-        { "nothingChangedBeyondTheThreshold", ROI::full(), flatThumbnail(125), { 0, 0, 1, 1 } },
+        { "nothingChangedBeyondTheThreshold", ROI::full(), blockThumbnail(100, 125, 24, 18, 48, 36),
+            { 0, 0, 1, 1 } },
         // Columns 24-47 and rows 18-35 changed: 0.25 x 1/3 of the frame, grown likewise.
         { "changedBlock", ROI::full(), blockThumbnail(100, 200, 24, 18, 48, 36),
             { 0.25 - 0.0625, 1.0 / 3 - 1.0 / 12, 0.375, 0.5 } },

@@ -38,15 +38,15 @@ QRect changedArea(const QImage& picture, const QImage& base)
 
 TEST(PhotoAnnotator, OverlappingBoxesMergeTouchingOnesStayApartAndSpotlightsArePaddedInsideThePicture)
 {
-    const PersonBox a { 0.1, 0.1, 0.2, 0.2, 0.6, true };
-    const PersonBox b { 0.25, 0.25, 0.2, 0.2, 0.9, false };
-    const PersonBox touching { 0.45, 0.25, 0.1, 0.1, 0.7, false }; // shares b's right edge only
-    const PersonBox alone { 0.8, 0.8, 0.1, 0.1, 0.5, true };
+    const PersonBox a { 0.125, 0.125, 0.25, 0.25, 0.6, true };
+    const PersonBox b { 0.25, 0.25, 0.25, 0.25, 0.9, false };
+    const PersonBox touching { 0.5, 0.25, 0.125, 0.125, 0.7, false }; // shares b's right edge only
+    const PersonBox alone { 0.75, 0.75, 0.125, 0.125, 0.5, true };
     const auto merged = PhotoAnnotator::regions({ a, alone, b, touching });
     ASSERT_EQ(merged.size(), 3u);
     EXPECT_EQ(merged[0], alone);
     // The union of a and b in b's place, with the higher confidence and no face flag.
-    EXPECT_EQ(merged[1], (PersonBox { 0.1, 0.1, 0.45 - 0.1, 0.45 - 0.1, 0.9, false }));
+    EXPECT_EQ(merged[1], (PersonBox { 0.125, 0.125, 0.375, 0.375, 0.9, false }));
     EXPECT_EQ(merged[2], touching);
     // A box bridging two earlier ones swallows both.
     EXPECT_EQ(PhotoAnnotator::regions(
