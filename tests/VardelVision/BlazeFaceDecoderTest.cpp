@@ -21,7 +21,10 @@ struct RawOutputs {
         std::copy_n(std::initializer_list<float> { dx, dy, w, h }.begin(), 4,
             &regressors[i * BlazeFaceDecoder::kValuesPerAnchor]);
     }
-    std::vector<BlazeFaceDecoder::Face> decode() const { return BlazeFaceDecoder().decode(scores.data(), regressors.data()); }
+    std::vector<BlazeFaceDecoder::Face> decode() const
+    {
+        return BlazeFaceDecoder().decode(scores.data(), regressors.data());
+    }
 };
 
 float sigmoid(float x) { return 1.0f / (1.0f + std::exp(-x)); }
@@ -29,10 +32,9 @@ float sigmoid(float x) { return 1.0f / (1.0f + std::exp(-x)); }
 void expectFace(const BlazeFaceDecoder::Face& face, float score, cv::Rect2f box)
 {
     EXPECT_NEAR(face.score, score, 1e-6);
-    EXPECT_NEAR(face.box.x, box.x, 1e-5);
-    EXPECT_NEAR(face.box.y, box.y, 1e-5);
-    EXPECT_NEAR(face.box.width, box.width, 1e-5);
-    EXPECT_NEAR(face.box.height, box.height, 1e-5);
+    for (auto [got, wanted] : { std::pair(face.box.x, box.x), { face.box.y, box.y },
+             { face.box.width, box.width }, { face.box.height, box.height } })
+        EXPECT_NEAR(got, wanted, 1e-5);
 }
 
 } // namespace

@@ -14,7 +14,8 @@ TEST(FrameCrop, ReadsFramesAsFullRange)
     const int luma[] = { 0, 255, 76 }, u[] = { 128, 128, 85 }, v[] = { 128, 128, 255 };
     for (PixelFormat format : { PixelFormat::i420, PixelFormat::nv12 }) {
         const Frame frame = test::yuvFrame(
-            32, 6, format, [&](int, int y) { return luma[y / 2]; }, [&](int, int y) { return std::pair(u[y], v[y]); });
+            32, 6, format, [&](int, int y) { return luma[y / 2]; },
+            [&](int, int y) { return std::pair(u[y], v[y]); });
         const cv::Mat bgr = FrameCrop::bgr(frame, { 4, 0, 16, 6 });
         ASSERT_EQ(bgr.size(), cv::Size(16, 6));
         EXPECT_EQ(bgr.at<cv::Vec3b>(0, 8), cv::Vec3b(0, 0, 0));
@@ -51,6 +52,7 @@ TEST(FrameCrop, AreaFitsAPersonInsideTheFrame)
         { "flatStrip", { 0.0, 0.5, 0.75, 0.02 }, 0, { 0, 208, 960, 320 } },
         { "stripAtTheEdge", { 0.985, 0.25, 0.015, 0.25 }, 0, { 1100, 180, 180, 180 } },
         { "smallForTheNetwork", { 0.5, 0.5, 0.05, 0.05 }, 160, { 592, 298, 160, 160 } },
+        { "oddMinimumGrowsToEven", { 0.5, 0.5, 0.05, 0.05 }, 161, { 590, 298, 162, 162 } },
         { "tooSmall", { 0.5, 0.5, 0.001, 0.5 }, 0, { 0, 0, 1280, 720 } },
         { "notFinite", { std::nan(""), 0, 1, 1 }, 0, { 0, 0, 1280, 720 } } };
     for (const auto& row : rows)

@@ -31,7 +31,8 @@ struct RawOutputs {
     // Out of order on purpose, as the network names them: shapes tell them apart.
     std::vector<NanoDetDecoder::Detection> decode(double minScore = 0.45) const
     {
-        return NanoDetDecoder(minScore).decode({ sides[1], classes[2], sides[0], classes[0], sides[2], classes[1] });
+        return NanoDetDecoder(minScore).decode(
+            { sides[1], classes[2], sides[0], classes[0], sides[2], classes[1] });
     }
 };
 

@@ -5,12 +5,9 @@
 #include <opencv2/videoio.hpp>
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
+#include <cstdio>
 #include <fstream>
 #include <map>
-#include <sstream>
-#include <unistd.h>
 
 namespace vardel::test {
 
@@ -21,6 +18,8 @@ namespace {
     // The 16:9 band of the street frames that whole-frame samples show, and its size on screen.
     const cv::Rect kBand(0, 72, 768, 432);
     const cv::Size kWhole(1280, 720);
+    // A watched area over the middle of the pavement.
+    constexpr PersonDetecting::Focus kPavement { 0.2, 0.3, 0.5, 0.3 };
 
     using Focus = PersonDetecting::Focus;
 
@@ -46,18 +45,49 @@ namespace {
     {
         std::map<int, std::vector<cv::Rect2d>> labels;
         std::ifstream in(std::filesystem::path(VARDEL_TEST_DATA) / "people.csv");
-        std::string line;
-        while (std::getline(in, line)) {
-            if (line.empty() || line[0] == '#')
-                continue;
-            std::replace(line.begin(), line.end(), ',', ' ');
-            std::istringstream fields(line);
-            int frame = 0;
-            cv::Rect2d box;
-            if (fields >> frame >> box.x >> box.y >> box.width >> box.height)
-                labels[frame].push_back(box);
-        }
+        int frame = 0;
+        cv::Rect2d b;
+        for (std::string line; std::getline(in, line);)
+            if (std::sscanf(line.c_str(), "%d,%lf,%lf,%lf,%lf", &frame, &b.x, &b.y, &b.width, &b.height) == 5)
+                labels[frame].push_back(b);
         return labels;
+    }
+
+    // Every twentieth frame of vtest.avi (BGR) up to frame 800, by index: decoded once per process and
+    // shared; empty when the file is missing.
+    const std::map<int, cv::Mat>& vtestFrames()
+    {
+        static const std::map<int, cv::Mat> frames = [] {
+            std::map<int, cv::Mat> read;
+            const auto path = exampleFile("vtest.avi");
+            cv::VideoCapture video;
+            if (path.empty() || !video.open(path.string()))
+                return read;
+            cv::Mat frame;
+            for (int i = 0; i <= 800 && video.grab(); ++i)
+                if (i % 20 == 0 && video.retrieve(frame))
+                    read.emplace(i, frame.clone());
+            return read;
+        }();
+        return frames;
+    }
+
+    // Per-pixel median of those frames: the street without walkers.
+    cv::Mat computeMedian()
+    {
+        cv::Mat stack; // one frame a row
+        for (const auto& [index, frame] : vtestFrames())
+            stack.push_back(frame.reshape(1, 1));
+        if (stack.empty())
+            return {};
+        cv::sort(stack, stack, cv::SORT_EVERY_COLUMN | cv::SORT_ASCENDING);
+        return stack.row(stack.rows / 2).reshape(3, vtestFrames().begin()->second.rows).clone();
+    }
+
+    const cv::Mat& vtestMedian()
+    {
+        static const cv::Mat median = computeMedian();
+        return median;
     }
 
     // Example pictures without anybody in them.
@@ -80,64 +110,19 @@ std::filesystem::path exampleFile(const std::string& name)
 
 Frame frameFromBgr(const cv::Mat& bgr, PixelFormat format)
 {
-    const int w = bgr.cols & ~1, h = bgr.rows & ~1;
-    cv::Mat ycrcb;
-    cv::cvtColor(bgr(cv::Rect(0, 0, w, h)), ycrcb, cv::COLOR_BGR2YCrCb);
+    cv::Mat ycrcb, chroma;
+    cv::cvtColor(bgr(cv::Rect(0, 0, bgr.cols & ~1, bgr.rows & ~1)), ycrcb, cv::COLOR_BGR2YCrCb);
+    cv::resize(ycrcb, chroma, ycrcb.size() / 2, 0, 0, cv::INTER_AREA);
+    auto buffer = std::make_shared<FrameBuffer>(ycrcb.cols, ycrcb.rows, format);
+    // OpenCV views of the planes: luma, then U and V, or the interleaved U,V pairs.
     std::vector<cv::Mat> planes;
-    cv::split(ycrcb, planes);
-    cv::Mat cr, cb;
-    cv::resize(planes[1], cr, cv::Size(w / 2, h / 2), 0, 0, cv::INTER_AREA);
-    cv::resize(planes[2], cb, cv::Size(w / 2, h / 2), 0, 0, cv::INTER_AREA);
-    auto buffer = std::make_shared<FrameBuffer>(w, h, format);
-    for (int row = 0; row < h; ++row)
-        std::memcpy(buffer->data(0) + row * buffer->stride(0), planes[0].ptr(row), w);
-    for (int row = 0; row < h / 2; ++row) {
-        for (int col = 0; col < w / 2; ++col) {
-            const std::uint8_t u = cb.at<std::uint8_t>(row, col), v = cr.at<std::uint8_t>(row, col);
-            if (format == PixelFormat::i420) {
-                buffer->data(1)[row * buffer->stride(1) + col] = u;
-                buffer->data(2)[row * buffer->stride(2) + col] = v;
-            } else {
-                buffer->data(1)[row * buffer->stride(1) + 2 * col] = u;
-                buffer->data(1)[row * buffer->stride(1) + 2 * col + 1] = v;
-            }
-        }
-    }
+    for (int p = 0; p < buffer->planeCount(); ++p)
+        planes.emplace_back(buffer->planeHeight(p), p ? chroma.cols : ycrcb.cols,
+            p && format == PixelFormat::nv12 ? CV_8UC2 : CV_8U, buffer->data(p), buffer->stride(p));
+    cv::extractChannel(ycrcb, planes[0], 0);
+    const int fromTo[] = { 2, 0, 1, 1 }; // Cb to U, Cr to V
+    cv::mixChannels(&chroma, 1, planes.data() + 1, planes.size() - 1, fromTo, 2);
     return Frame(buffer, 0);
-}
-
-const std::map<int, cv::Mat>& vtestFrames()
-{
-    static const std::map<int, cv::Mat> frames = [] {
-        std::map<int, cv::Mat> read;
-        const auto path = exampleFile("vtest.avi");
-        cv::VideoCapture video;
-        if (path.empty() || !video.open(path.string()))
-            return read;
-        cv::Mat frame;
-        for (int i = 0; i <= 800 && video.grab(); ++i)
-            if (i % 20 == 0 && video.retrieve(frame))
-                read.emplace(i, frame.clone());
-        return read;
-    }();
-    return frames;
-}
-
-cv::Mat vtestMedian()
-{
-    const auto& frames = vtestFrames();
-    if (frames.empty())
-        return {};
-    cv::Mat median(frames.begin()->second.size(), CV_8UC3);
-    std::vector<std::uint8_t> values;
-    for (std::size_t i = 0; i < median.total() * 3; ++i) {
-        values.clear();
-        for (const auto& [index, frame] : frames)
-            values.push_back(frame.data[i]);
-        std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-        median.data[i] = values[values.size() / 2];
-    }
-    return median;
 }
 
 std::vector<Sample> labelledSamples(View view)
@@ -197,7 +182,8 @@ std::vector<Sample> labelledSamples(View view)
 
 void score(const Sample& sample, const std::vector<PersonBox>& boxes, double minConfidence, Score& total)
 {
-    const auto inside = [](const PersonBox& b, const Focus& p) { return centreInside(b.centerX(), b.centerY(), p); };
+    const auto inside
+        = [](const PersonBox& b, const Focus& p) { return centreInside(b.centerX(), b.centerY(), p); };
     for (const Focus& person : sample.wanted) {
         ++total.people;
         const bool found = std::any_of(boxes.begin(), boxes.end(), [&](const PersonBox& b) {
@@ -209,7 +195,8 @@ void score(const Sample& sample, const std::vector<PersonBox>& boxes, double min
     }
     for (const PersonBox& b : boxes) {
         if (b.confidence >= minConfidence
-            && std::none_of(sample.people.begin(), sample.people.end(), [&](const Focus& p) { return inside(b, p); })) {
+            && std::none_of(
+                sample.people.begin(), sample.people.end(), [&](const Focus& p) { return inside(b, p); })) {
             ++total.misplaced;
             total.misses += sample.name + " misplaced box; ";
         }

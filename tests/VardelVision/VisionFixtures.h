@@ -6,7 +6,6 @@
 #include <opencv2/core.hpp>
 
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -16,17 +15,10 @@ namespace vardel::test {
 // into frames like the camera delivers (4:2:0, full range), and the hand-checked people of
 // tests/data/people.csv on vtest.avi.
 
-// Full path of an example file (decompressed when shipped gzipped), or empty when not installed.
+// Full path of an example file, or empty when not installed.
 std::filesystem::path exampleFile(const std::string& name);
 
 Frame frameFromBgr(const cv::Mat& bgr, PixelFormat format = PixelFormat::i420);
-
-// Every twentieth frame of vtest.avi (BGR) up to frame 800, by index: decoded once per process and
-// shared; empty when the file is missing.
-const std::map<int, cv::Mat>& vtestFrames();
-
-// Per-pixel median of those frames: the street without walkers.
-cv::Mat vtestMedian();
 
 // One call of the detector and the people it should find there (normalized whole-frame boxes).
 struct Sample {
@@ -42,7 +34,6 @@ struct Sample {
 // frames at a watched area over the middle of the pavement (grown the same way), where only the people
 // whose centre is in the area must be found.
 enum class View { focusCrops, wholeFrames, watchedArea };
-inline constexpr PersonDetecting::Focus kPavement { 0.2, 0.3, 0.5, 0.3 };
 
 // The labelled pictures seen one way, followed by the same calls on person-free pictures (the street's
 // median, and a few example pictures without people, whole or at the same foci).

@@ -28,15 +28,6 @@ CoverCheck::Stats stats(int (*value)(int column, int row))
     return CoverCheck::stats(luma, kWidth);
 }
 
-struct CoverCase {
-    const char* name;
-    int (*value)(int column, int row);
-    CoverCheck::Stats stats;
-    bool covered;
-};
-
-class CoverCheckRule : public testing::TestWithParam<CoverCase> { };
-
 std::string noImageSince(double at)
 {
     return "No camera image since " + Captions::hourMinute(at, AppLanguage::en)
@@ -45,27 +36,28 @@ std::string noImageSince(double at)
 
 } // namespace
 
-TEST_P(CoverCheckRule, DarkOrFlatWithoutTextureLooksCovered)
+TEST(CoverCheck, DarkOrFlatWithoutTextureLooksCoveredAndTheTrackerDebouncesOneSecondOnHalfASecondOff)
 {
-    const auto measured = stats(GetParam().value);
-    EXPECT_EQ(measured, GetParam().stats);
-    EXPECT_EQ(CoverCheck::looksCovered(measured), GetParam().covered);
-}
-
-INSTANTIATE_TEST_SUITE_P(Pictures, CoverCheckRule,
-    testing::Values(CoverCase { "black", [](int, int) { return 0; }, { 0, 0, 0 }, true },
-        CoverCase { "flatGrey", [](int, int) { return 128; }, { 128, 0, 0 }, true },
-        CoverCase { "texturedScene", [](int c, int) { return c % 2 ? 140 : 60; }, { 100, 40, 80 }, false },
+    const struct {
+        const char* name;
+        int (*value)(int column, int row);
+        CoverCheck::Stats stats;
+        bool covered;
+    } rows[] = {
+        { "black", [](int, int) { return 0; }, { 0, 0, 0 }, true },
+        { "flatGrey", [](int, int) { return 128; }, { 128, 0, 0 }, true },
+        { "texturedScene", [](int c, int) { return c % 2 ? 140 : 60; }, { 100, 40, 80 }, false },
         // A covered lens still shows sensor noise: dark is enough, whatever the detail.
-        CoverCase { "darkWithNoise", [](int c, int) { return c % 2 ? 15 : 5; }, { 10, 5, 10 }, true },
-        CoverCase { "dimWithNoise", [](int c, int) { return c % 2 ? 23 : 13; }, { 18, 5, 10 }, false },
+        { "darkWithNoise", [](int c, int) { return c % 2 ? 15 : 5; }, { 10, 5, 10 }, true },
+        { "dimWithNoise", [](int c, int) { return c % 2 ? 23 : 13; }, { 18, 5, 10 }, false },
         // The jump from one row to the next is not detail; a wide spread alone is not a scene.
-        CoverCase { "flatRows", [](int, int r) { return r % 2 ? 255 : 0; }, { 127.5, 127.5, 0 }, false },
-        CoverCase { "faintTexture", [](int c, int) { return c % 2 ? 101 : 99; }, { 100, 1, 2 }, false }),
-    [](const auto& testInfo) { return std::string(testInfo.param.name); });
-
-TEST(CoverCheck, NoPictureHasNoStatsAndTheTrackerDebouncesOneSecondOnHalfASecondOff)
-{
+        { "flatRows", [](int, int r) { return r % 2 ? 255 : 0; }, { 127.5, 127.5, 0 }, false },
+        { "faintTexture", [](int c, int) { return c % 2 ? 101 : 99; }, { 100, 1, 2 }, false },
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(stats(row.value), row.stats) << row.name;
+        EXPECT_EQ(CoverCheck::looksCovered(row.stats), row.covered) << row.name;
+    }
     EXPECT_EQ(CoverCheck::stats({}, kWidth), CoverCheck::Stats {});
     EXPECT_EQ(CoverCheck::stats(std::vector<std::uint8_t>(54, 9), 1), CoverCheck::Stats {});
 
@@ -78,6 +70,7 @@ TEST(CoverCheck, NoPictureHasNoStatsAndTheTrackerDebouncesOneSecondOnHalfASecond
         EXPECT_EQ(tracker.observe(covered, at), expected) << at;
 }
 
+// Fresh means a frame newer than the (re)start and younger than three seconds.
 TEST(HealthMonitor, AStallIsReportedOnceAfterTheTimeOutAndTheNextFrameClearsIt)
 {
     L::setLanguage(AppLanguage::en);
@@ -90,12 +83,18 @@ TEST(HealthMonitor, AStallIsReportedOnceAfterTheTimeOutAndTheNextFrameClearsIt)
     // Reopened: the failure stays shown, without restart, until a frame arrives.
     monitor.cameraDidStart(kStart + 16);
     EXPECT_EQ(monitor.check(kStart + 17), (Report { noImageSince(kStart), false, false }));
+    EXPECT_FALSE(monitor.isFresh(kStart + 17));
     EXPECT_TRUE(monitor.frameArrived(kStart + 18));
     EXPECT_FALSE(monitor.frameArrived(kStart + 18.5));
     EXPECT_EQ(monitor.check(kStart + 19), Report {});
+    EXPECT_TRUE(monitor.isFresh(kStart + 21.25));
+    EXPECT_FALSE(monitor.isFresh(kStart + 21.5));
     // A later stall dates from the last frame.
     EXPECT_TRUE(monitor.check(kStart + 34).newlyFailed);
     EXPECT_EQ(monitor.currentStallText(), noImageSince(kStart + 18.5));
+    monitor.frameArrived(kStart + 35);
+    monitor.cameraDidStart(kStart + 35.25);
+    EXPECT_FALSE(monitor.isFresh(kStart + 35.5));
 }
 
 TEST(HealthMonitor, AnInterruptionFailsAtOnceAndAsksForARestartOnlyAfterFifteenSeconds)
@@ -119,19 +118,7 @@ TEST(HealthMonitor, AnInterruptionFailsAtOnceAndAsksForARestartOnlyAfterFifteenS
     EXPECT_EQ(monitor.check(kStart + 100), Report {});
 }
 
-TEST(HealthMonitor, FreshNeedsAFrameNewerThanTheStartAndYoungerThanThreeSeconds)
-{
-    HealthMonitor monitor(15.0);
-    monitor.cameraDidStart(kStart);
-    EXPECT_FALSE(monitor.isFresh(kStart + 1));
-    monitor.frameArrived(kStart + 1);
-    EXPECT_TRUE(monitor.isFresh(kStart + 3.9));
-    EXPECT_FALSE(monitor.isFresh(kStart + 4));
-    monitor.cameraDidStart(kStart + 2);
-    EXPECT_FALSE(monitor.isFresh(kStart + 2.5));
-}
-
-TEST(CameraWatch, AnUnpluggedCameraPausesOnceAndResumesWhenListedAgain)
+TEST(CameraWatch, AnUnpluggedCameraPausesOnceAndResumesWhenListedAgainAndAutomaticPicksTheBuiltInOne)
 {
     using Action = CameraWatch::Action;
     CameraWatch watch;
@@ -144,10 +131,8 @@ TEST(CameraWatch, AnUnpluggedCameraPausesOnceAndResumesWhenListedAgain)
     EXPECT_EQ(watch.update({}, "", std::nullopt), Action::none);
     EXPECT_EQ(watch.update(builtInOnly, "", "Desk Cam"), Action::pause);
     EXPECT_EQ(watch.missingName(), "Desk Cam");
-}
 
-TEST(CameraChoice, PicksTheNamedCameraOrTheBuiltInOneForAutomatic)
-{
+    // The named camera, or the built-in one for the automatic choice.
     const std::vector<CameraChoice::Camera> cameras { { "USB Cam", false }, { "Integrated", true } };
     EXPECT_EQ(CameraChoice::pick(cameras, ""), cameras[1]);
     EXPECT_EQ(CameraChoice::pick(cameras, "USB Cam"), cameras[0]);

@@ -23,34 +23,32 @@ void expectNear(const ROI& a, const ROI& e)
         EXPECT_NEAR(actual, expected, 1e-12);
 }
 
-struct ValidityCase {
-    const char* name;
-    ROI roi;
-    bool valid, full, usable;
-};
-
-class ROIValidity : public testing::TestWithParam<ValidityCase> { };
-
-TEST_P(ROIValidity, ClassifiesArea)
+TEST(ROI, ClassifiesAreas)
 {
-    const auto& c = GetParam();
-    EXPECT_EQ(c.roi.isValid(), c.valid);
-    EXPECT_EQ(c.roi.isFull(), c.full);
-    EXPECT_EQ(AreaDraft::isUsable(c.roi), c.usable);
+    const struct {
+        const char* name;
+        ROI roi;
+        bool valid, full, usable;
+    } rows[] = {
+        { "whole", ROI::full(), true, true, false },
+        { "insideEdgeSlack", { 0.5, 0.5, 0.5, 0.50005 }, true, false, true },
+        { "pastTheEdge", { 0.5, 0.5, 0.6, 0.5 }, false, false, false },
+        { "tooNarrow", { 0.1, 0.1, 0.029, 0.5 }, true, false, false },
+        { "tooLow", { 0.1, 0.1, 0.5, 0.029 }, true, false, false },
+        { "smallestUsable", { 0.1, 0.1, 0.03, 0.03 }, true, false, true },
+        { "zeroWidth", { 0, 0, 0, 0.5 }, false, false, false },
+        { "negative", { -0.1, 0, 0.5, 0.5 }, false, false, false },
+        { "fullButOutside", { 0.3, 0.3, 0.9995, 0.9995 }, false, true, false },
+        { "notANumber", { kNaN, 0, 0.5, 0.5 }, false, false, false },
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(row.roi.isValid(), row.valid) << row.name;
+        EXPECT_EQ(row.roi.isFull(), row.full) << row.name;
+        EXPECT_EQ(AreaDraft::isUsable(row.roi), row.usable) << row.name;
+    }
+    EXPECT_FALSE(AreaDraft::isUsable(std::nullopt));
+    EXPECT_TRUE(AreaDraft::isSavable(ROI::full()));
 }
-
-INSTANTIATE_TEST_SUITE_P(Areas, ROIValidity,
-    testing::Values(ValidityCase { "whole", ROI::full(), true, true, false },
-        ValidityCase { "insideEdgeSlack", { 0.5, 0.5, 0.5, 0.50005 }, true, false, true },
-        ValidityCase { "pastTheEdge", { 0.5, 0.5, 0.6, 0.5 }, false, false, false },
-        ValidityCase { "tooNarrow", { 0.1, 0.1, 0.029, 0.5 }, true, false, false },
-        ValidityCase { "tooLow", { 0.1, 0.1, 0.5, 0.029 }, true, false, false },
-        ValidityCase { "smallestUsable", { 0.1, 0.1, 0.03, 0.03 }, true, false, true },
-        ValidityCase { "zeroWidth", { 0, 0, 0, 0.5 }, false, false, false },
-        ValidityCase { "negative", { -0.1, 0, 0.5, 0.5 }, false, false, false },
-        ValidityCase { "fullButOutside", { 0.3, 0.3, 0.9995, 0.9995 }, false, true, false },
-        ValidityCase { "notANumber", { kNaN, 0, 0.5, 0.5 }, false, false, false }),
-    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST(ROI, JsonIsAnArrayOfExactlyFourNumbers)
 {
@@ -60,8 +58,6 @@ TEST(ROI, JsonIsAnArrayOfExactlyFourNumbers)
     for (const char* text :
         { "[0, 0, 1, 1, 0]", "[0, null, 1, 1]", "{\"x\": 0, \"y\": 0, \"w\": 1, \"h\": 1}" })
         EXPECT_THROW(nlohmann::json::parse(text).get<ROI>(), nlohmann::json::type_error) << text;
-    EXPECT_FALSE(AreaDraft::isUsable(std::nullopt));
-    EXPECT_TRUE(AreaDraft::isSavable(ROI::full()));
 }
 
 TEST(FrameGeometry, MapsAreasOntoOtherAspectsAndBack)

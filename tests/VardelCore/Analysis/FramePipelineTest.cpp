@@ -23,57 +23,67 @@ protected:
             luma, width, height, kStart + offset, armedSince, [this] { return ++peopleCalls, boxes; });
     }
 
-    // Four still frames one second apart: quiet for 2 s after 3 s, so settling ends on the last one.
-    void settle(double from = 0)
+    // A fresh pipeline in `mode`, then four still frames one second apart: quiet for 2 s after 3 s, so
+    // settling ends on the last one.
+    void settle(DetectionMode mode)
     {
+        pipeline = FramePipeline(ROI::full(), EventPolicy(), 25);
+        pipeline.setMode(mode);
+        peopleCalls = 0;
         for (int second = 0; second <= 3; ++second)
-            frame(flatThumbnail(100), from + second);
+            frame(flatThumbnail(100), second);
         ASSERT_FALSE(pipeline.isSettling());
     }
 
+    // In person mode: two moving frames build the streak; the third opens the candidate.
+    FramePipeline::Result openCandidate()
+    {
+        settle(DetectionMode::person);
+        frame(bandThumbnail(0), 3.25);
+        frame(bandThumbnail(1), 3.5);
+        return frame(bandThumbnail(2), kOpen);
+    }
+
+    static constexpr double kOpen = 3.75;
     FramePipeline pipeline { ROI::full(), EventPolicy(), 25 };
     std::optional<double> armedSince = kStart - 100; // warm-up long over
     std::vector<PersonBox> boxes;
     int peopleCalls = 0;
 };
 
-struct SettleCase {
-    const char* name;
-    int movingEighths; // frames (1/8 s apart) that alternate dark and bright before the picture holds still
-    double endsAt;
-};
-
-class FramePipelineSettling : public FramePipelineTest, public ::testing::WithParamInterface<SettleCase> { };
-
 } // namespace
 
-TEST_P(FramePipelineSettling, EndsAfterThreeSecondsWithAQuietSecondOrAfterTen)
+TEST_F(FramePipelineTest, SettlingEndsAfterThreeSecondsWithAQuietSecondOrAfterTen)
 {
-    pipeline.setMode(DetectionMode::motion);
-    const int lastEighth = static_cast<int>(GetParam().endsAt * 8);
-    for (int eighth = 0; eighth <= lastEighth; ++eighth) {
-        const bool moving = eighth < GetParam().movingEighths;
-        const auto result = frame(flatThumbnail(moving ? (eighth % 2 ? 50 : 200) : 100), eighth / 8.0);
-        // The first frame seeds; after it each level compares two consecutive frames.
-        if (eighth == 0 || moving) {
-            ASSERT_EQ(result.level, eighth == 0 ? std::nullopt : std::optional(1.0)) << eighth;
-        }
-        ASSERT_FALSE(result.event() || result.formatChanged) << eighth;
-        ASSERT_EQ(pipeline.isSettling(), eighth < lastEighth) << eighth;
-    }
-    EXPECT_EQ(pipeline.policy().suppressedUntil, EventPolicy::kNever);
-}
-
-INSTANTIATE_TEST_SUITE_P(Pictures, FramePipelineSettling,
-    ::testing::Values(SettleCase { "steady", 0, 3.0 },
+    const struct {
+        const char* name;
+        int movingEighths; // frames (1/8 s apart) that alternate dark and bright before the picture holds
+        double endsAt;
+    } rows[] = { { "steady", 0, 3.0 },
         // Still from 3.125, but that frame still differs from the last moving one: quiet from 3.25.
-        SettleCase { "movingForThreeSeconds", 25, 4.25 }, SettleCase { "movingThroughout", 1000, 10.0 }),
-    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+        { "movingForThreeSeconds", 25, 4.25 }, { "movingThroughout", 1000, 10.0 } };
+    for (const auto& row : rows) {
+        pipeline = FramePipeline(ROI::full(), EventPolicy(), 25);
+        pipeline.setMode(DetectionMode::motion);
+        const int lastEighth = static_cast<int>(row.endsAt * 8);
+        for (int eighth = 0; eighth <= lastEighth; ++eighth) {
+            const bool moving = eighth < row.movingEighths;
+            const auto result = frame(flatThumbnail(moving ? (eighth % 2 ? 50 : 200) : 100), eighth / 8.0);
+            // The first frame seeds; after it each level compares two consecutive frames.
+            if (eighth == 0 || moving) {
+                ASSERT_EQ(result.level, eighth == 0 ? std::nullopt : std::optional(1.0))
+                    << row.name << eighth;
+            }
+            ASSERT_FALSE(result.event() || result.formatChanged) << row.name << eighth;
+            ASSERT_EQ(pipeline.isSettling(), eighth < lastEighth) << row.name << eighth;
+        }
+        EXPECT_EQ(pipeline.policy().suppressedUntil, EventPolicy::kNever) << row.name;
+    }
+}
 
 TEST_F(FramePipelineTest, AFormatChangeRestartsSettlingAndMapsTheAreaForTheNewAspect)
 {
-    pipeline.setMode(DetectionMode::motion);
-    settle();
+    settle(DetectionMode::motion);
     const auto changed = frame(flatThumbnail(100), 4, 640, 480);
     EXPECT_TRUE(changed.formatChanged);
     EXPECT_FALSE(changed.level.has_value());
@@ -86,9 +96,12 @@ TEST_F(FramePipelineTest, AFormatChangeRestartsSettlingAndMapsTheAreaForTheNewAs
     EXPECT_FALSE(frame(flatThumbnail(100), 5, 640, 480).formatChanged);
 }
 
-TEST_F(FramePipelineTest, RejectsAThumbnailOfTheWrongSizeWithoutChangingState)
+// A thumbnail of the wrong size or a frame without pixels changes nothing; then motion mode raises on
+// the third moving frame and never asks for people.
+TEST_F(FramePipelineTest, RejectsBadFramesAndMotionModeRaisesOnTheThirdMovingFrame)
 {
-    settle();
+    boxes = { { 0.4, 0.4, 0.2, 0.2, 0.9, false } };
+    settle(DetectionMode::motion);
     frame(flatThumbnail(100), 3.5);
     const auto guard = pipeline.format();
     const auto policy = pipeline.policy();
@@ -98,55 +111,16 @@ TEST_F(FramePipelineTest, RejectsAThumbnailOfTheWrongSizeWithoutChangingState)
     EXPECT_EQ(pipeline.policy(), policy);
     EXPECT_FALSE(pipeline.isSettling());
     EXPECT_EQ(frame(flatThumbnail(100), 4.1).level, 0.0) << "measured against the same background";
-}
 
-TEST_F(FramePipelineTest, MotionModeRaisesOnTheThirdMovingFrameAndNeverAsksForPeople)
-{
-    boxes = { { 0.4, 0.4, 0.2, 0.2, 0.9, false } };
-    pipeline.setMode(DetectionMode::motion);
-    settle();
-    EXPECT_FALSE(frame(bandThumbnail(0), 3.1).event());
-    EXPECT_FALSE(frame(bandThumbnail(1), 3.2).event());
-    const auto third = frame(bandThumbnail(2), 3.3);
+    EXPECT_FALSE(frame(bandThumbnail(0), 4.2).event());
+    EXPECT_FALSE(frame(bandThumbnail(1), 4.3).event());
+    const auto third = frame(bandThumbnail(2), 4.4);
     EXPECT_EQ(third.kind, EventKind::motion);
     EXPECT_TRUE(third.people.empty());
     EXPECT_EQ(peopleCalls, 0);
 }
 
-namespace {
-
-class FramePipelinePersonTest : public FramePipelineTest {
-protected:
-    void SetUp() override
-    {
-        pipeline.setMode(DetectionMode::person);
-        settle();
-    }
-
-    // Two moving frames build the streak; the third opens the candidate (and returns its result).
-    FramePipeline::Result openCandidate()
-    {
-        frame(bandThumbnail(0), 3.25);
-        frame(bandThumbnail(1), 3.5);
-        return frame(bandThumbnail(2), kOpen);
-    }
-
-    static constexpr double kOpen = 3.75;
-};
-
-struct PersistCase {
-    const char* name;
-    int persistent; // gate frames (of 10, the opening one included) with a moving band
-    bool lightsComingUp; // the other frames brighten the whole picture instead of holding still
-    std::optional<EventKind> kind;
-};
-
-class FramePipelinePersistence : public FramePipelinePersonTest,
-                                 public ::testing::WithParamInterface<PersistCase> { };
-
-} // namespace
-
-TEST_F(FramePipelinePersonTest, APersonInTheAreaIsConfirmedOnTheFrameThatOpensTheCandidate)
+TEST_F(FramePipelineTest, APersonInTheAreaIsConfirmedOnTheFrameThatOpensTheCandidate)
 {
     const PersonBox person { 0.4, 0.3, 0.2, 0.3, 0.6, false };
     boxes = { { 0.4, 0.3, 0.2, 0.3, 0.49, false }, person };
@@ -158,34 +132,38 @@ TEST_F(FramePipelinePersonTest, APersonInTheAreaIsConfirmedOnTheFrameThatOpensTh
     EXPECT_EQ(pipeline.policy().lastEvent, kStart + kOpen);
 }
 
-TEST_P(FramePipelinePersistence, WithoutAPersonTheShareOfLastingChangeDecides)
+TEST_F(FramePipelineTest, WithoutAPersonTheShareOfLastingChangeDecides)
 {
-    ASSERT_FALSE(openCandidate().event());
-    // Gate frames 2 to 10, 7/32 s apart (each consults the detector); the tenth ends the two-second window.
-    FramePipeline::Result last;
-    for (int gateFrame = 2; gateFrame <= 10; ++gateFrame) {
-        const double offset = kOpen + (gateFrame < 10 ? (gateFrame - 1) * 0.21875 : 2.0);
-        const auto luma = gateFrame <= GetParam().persistent
-            ? bandThumbnail(gateFrame + 2)
-            : flatThumbnail(GetParam().lightsComingUp ? std::min(250, 100 + 30 * gateFrame) : 100);
-        last = frame(luma, offset);
-        ASSERT_TRUE(gateFrame == 10 || !last.event()) << gateFrame;
+    const struct {
+        const char* name;
+        int persistent; // gate frames (of 10, the opening one included) with a moving band
+        bool lightsComingUp; // the other frames brighten the whole picture instead of holding still
+        std::optional<EventKind> kind;
+    } rows[]
+        = { { "sevenOfTen", 7, false, EventKind::unconfirmedMotion }, { "sixOfTen", 6, false, std::nullopt },
+              // Light changes the whole picture alike; it is no lasting motion.
+              { "oneOfTenThenLightsComingUp", 1, true, std::nullopt } };
+    for (const auto& row : rows) {
+        ASSERT_FALSE(openCandidate().event()) << row.name;
+        // Gate frames 2 to 10, 7/32 s apart, each consulting the detector; the tenth ends the window.
+        FramePipeline::Result last;
+        for (int gateFrame = 2; gateFrame <= 10; ++gateFrame) {
+            const double offset = kOpen + (gateFrame < 10 ? (gateFrame - 1) * 0.21875 : 2.0);
+            const auto luma = gateFrame <= row.persistent
+                ? bandThumbnail(gateFrame + 2)
+                : flatThumbnail(row.lightsComingUp ? std::min(250, 100 + 30 * gateFrame) : 100);
+            last = frame(luma, offset);
+            ASSERT_TRUE(gateFrame == 10 || !last.event()) << row.name << gateFrame;
+        }
+        EXPECT_EQ(last.kind, row.kind) << row.name;
+        EXPECT_EQ(pipeline.discardedCandidates(), row.kind ? 0 : 1) << row.name;
+        EXPECT_FALSE(pipeline.gate().isOpen());
+        EXPECT_EQ(peopleCalls, 10) << row.name;
+        EXPECT_EQ(pipeline.policy().hits, 0);
     }
-    EXPECT_EQ(last.kind, GetParam().kind);
-    EXPECT_EQ(pipeline.discardedCandidates(), GetParam().kind ? 0 : 1);
-    EXPECT_FALSE(pipeline.gate().isOpen());
-    EXPECT_EQ(peopleCalls, 10);
-    EXPECT_EQ(pipeline.policy().hits, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Shares, FramePipelinePersistence,
-    ::testing::Values(PersistCase { "sevenOfTen", 7, false, EventKind::unconfirmedMotion },
-        PersistCase { "sixOfTen", 6, false, std::nullopt },
-        // Light changes the whole picture alike; it is no lasting motion.
-        PersistCase { "oneOfTenThenLightsComingUp", 1, true, std::nullopt }),
-    [](const auto& testInfo) { return std::string(testInfo.param.name); });
-
-TEST_F(FramePipelinePersonTest, DisarmingOrChangingModeClosesTheCandidateButTheSameModeDoesNot)
+TEST_F(FramePipelineTest, DisarmingOrChangingModeClosesTheCandidateButTheSameModeDoesNot)
 {
     openCandidate();
     pipeline.setMode(DetectionMode::person);

@@ -21,14 +21,16 @@ TEST(FrameBuffer, PlaneGeometryFor420LayoutsIncludingOddSizes)
 
     // Planes must not overlap: write the last byte of each plane and read the others back.
     FrameBuffer check(33, 17, PixelFormat::i420);
+    const auto last
+        = [&](int p) -> std::uint8_t& { return check.data(p)[check.stride(p) * check.planeHeight(p) - 1]; };
     for (int p = 0; p < 3; ++p)
-        check.data(p)[check.stride(p) * check.planeHeight(p) - 1] = static_cast<std::uint8_t>(p + 1);
+        last(p) = static_cast<std::uint8_t>(p + 1);
     for (int p = 0; p < 3; ++p)
-        EXPECT_EQ(check.data(p)[check.stride(p) * check.planeHeight(p) - 1], p + 1);
+        EXPECT_EQ(last(p), p + 1);
     EXPECT_EQ(check.data(1)[0], 0);
 }
 
-TEST(FramePool, ReusesReleasedBuffersOfTheSameShapeUpToMaxFreeAndMayBeOutlived)
+TEST(FramePool, ReusesReleasedBuffersOfTheSameShapeUpToMaxFreeEvenUnderConcurrentUse)
 {
     std::shared_ptr<FrameBuffer> outliving;
     {
@@ -45,10 +47,7 @@ TEST(FramePool, ReusesReleasedBuffersOfTheSameShapeUpToMaxFreeAndMayBeOutlived)
         EXPECT_EQ(pool.allocations(), 7u);
     }
     outliving.reset(); // released after the pool is gone: simply freed
-}
 
-TEST(FramePool, ConcurrentUseAllocatesOnlyUpToTheBuffersInFlight)
-{
     FramePool pool(8);
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
@@ -63,7 +62,11 @@ TEST(FramePool, ConcurrentUseAllocatesOnlyUpToTheBuffersInFlight)
 
 // An encoded picture that counts its decodes; a damaged one does not decode.
 struct CountingPicture final : EncodedPicture {
-    bool damaged = false;
+    explicit CountingPicture(bool damaged)
+        : damaged(damaged)
+    {
+    }
+    const bool damaged;
     mutable std::atomic<int> decodes = 0;
     int width() const override { return 64; }
     int height() const override { return 36; }
@@ -79,35 +82,27 @@ struct CountingPicture final : EncodedPicture {
     }
 };
 
+// Decoded once whichever thread asks first; a picture that does not decode has no pixels and reads as
+// black; a compressed copy keeps the picture but not the planes decoded so far.
 TEST(Frame, EncodedPictureDecodesOnceWhicheverThreadAsksFirst)
 {
-    auto picture = std::make_shared<CountingPicture>();
-    const Frame frame(picture, 5);
-    EXPECT_EQ(frame.width(), 64);
-    EXPECT_EQ(picture->decodes, 0);
-    std::vector<const FrameBuffer*> seen(4);
-    std::vector<std::thread> threads;
-    for (std::size_t t = 0; t < seen.size(); ++t)
-        threads.emplace_back([&, t] { seen[t] = Frame(frame).pixels(); });
-    for (auto& thread : threads)
-        thread.join();
-    EXPECT_EQ(picture->decodes, 1);
-    EXPECT_TRUE(seen[0] && std::all_of(seen.begin(), seen.end(), [&](auto* s) { return s == seen[0]; }));
-    EXPECT_EQ(frame.luma()[0], 200);
-    // A compressed copy keeps the picture but not the planes decoded so far.
-    EXPECT_NE(frame.compressed().pixels(), seen[0]);
-    EXPECT_EQ(picture->decodes, 2);
-}
-
-TEST(Frame, APictureThatDoesNotDecodeHasNoPixelsAndReadsAsBlack)
-{
-    auto picture = std::make_shared<CountingPicture>();
-    picture->damaged = true;
-    const Frame frame(picture, 5);
-    EXPECT_EQ(frame.pixels(), nullptr);
-    EXPECT_EQ(frame.pixels(), nullptr);
-    EXPECT_EQ(picture->decodes, 1);
-    EXPECT_EQ(frame.buffer().width(), 64);
-    EXPECT_EQ(frame.luma()[frame.lumaStride() * 35 + 63], 0);
-    EXPECT_EQ(frame.buffer().data(2)[0], 128);
+    for (bool damaged : { false, true }) {
+        auto picture = std::make_shared<CountingPicture>(damaged);
+        const Frame frame(picture, 5);
+        EXPECT_EQ(frame.width(), 64);
+        EXPECT_EQ(picture->decodes, 0);
+        std::vector<const FrameBuffer*> seen(4);
+        std::vector<std::thread> threads;
+        for (std::size_t t = 0; t < seen.size(); ++t)
+            threads.emplace_back([&, t] { seen[t] = Frame(frame).pixels(); });
+        for (auto& thread : threads)
+            thread.join();
+        EXPECT_EQ(picture->decodes, 1);
+        EXPECT_TRUE(std::all_of(seen.begin(), seen.end(), [&](auto* s) { return s == seen[0]; }));
+        EXPECT_EQ(seen[0] == nullptr, damaged);
+        EXPECT_EQ(frame.luma()[0], damaged ? 0 : 200);
+        EXPECT_EQ(frame.buffer().data(2)[0], damaged ? 128 : 0);
+        EXPECT_EQ(frame.compressed().pixels() == seen[0], damaged);
+        EXPECT_EQ(picture->decodes, 2);
+    }
 }
