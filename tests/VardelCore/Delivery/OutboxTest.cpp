@@ -62,7 +62,9 @@ TEST_F(OutboxTest, ItemIsNamedByAStrictlyIncreasingStampAndReadsBackBadInputWrit
     EXPECT_THROW(outbox.enqueue("../escape", "t", std::nullopt), Error);
     EXPECT_THROW(outbox.enqueue("a.json", "t", std::nullopt), Error);
     EXPECT_ANY_THROW(outbox.enqueue("text", std::string("bad \xff\xfe"), std::nullopt));
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder.outbox()), {}), 4) << "three items and failed/";
+    EXPECT_THROW(outbox.enqueue(std::string(33, 'k'), "t", std::nullopt), Error);
+    EXPECT_NO_THROW(outbox.enqueue(std::string(32, 'k'), "t", std::nullopt));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.outbox()), {}), 5) << "four items and failed/";
     Outbox missing(folder.root() / "nowhere", clock);
     EXPECT_TRUE(missing.pending().empty());
     EXPECT_THROW(missing.enqueue("text", "t", std::nullopt), std::system_error);
