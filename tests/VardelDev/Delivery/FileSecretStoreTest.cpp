@@ -37,8 +37,10 @@ TEST(FileSecretStore, SecretSurvivesARestartInAPrivateFileOfItsOwnAndAFailedWrit
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 2) << "no temporary copies";
     EXPECT_EQ(FileSecretStore(folder, "../../svc", "/etc/passwd").file().parent_path(), folder);
 
-    OutboxFolder::write(again.file(), "\xff\xfe not text");
-    EXPECT_FALSE(again.read());
+    for (const char* notText : { "\xff\xfe not text", "surrogate \xED\xA0\x80" }) {
+        OutboxFolder::write(again.file(), notText);
+        EXPECT_FALSE(again.read()) << notText;
+    }
 
     OutboxFolder::write(root.root() / "plain-file", "not a folder");
     EXPECT_THROW(
