@@ -54,16 +54,15 @@ namespace {
 
     TEST_F(BotApiTest, GetMeGivesTheBotAndRefusalsHaveTheirOwnFailure)
     {
+        auto refusal = [&](const std::string& token) {
+            return failureOf([&] { TelegramSetup::getMe(token, connection); });
+        };
         EXPECT_EQ(
             TelegramSetup::getMe(key(), connection), (TelegramSetup::Bot { "brisko_test_bot", "Brisko" }));
-
-        EXPECT_EQ(failureOf([&] { TelegramSetup::getMe("42424:" + std::string(35, 'x'), connection); }),
-            Failure::Case::rejected);
-        EXPECT_EQ(failureOf([&] { TelegramSetup::getMe("12345:abc/../../x?y", connection); }),
-            Failure::Case::notAKey);
-
+        EXPECT_EQ(refusal("42424:" + std::string(35, 'x')), Failure::Case::rejected);
+        EXPECT_EQ(refusal("12345:abc/../../x?y"), Failure::Case::notAKey);
         api.failNext(FakeBotApi::Fault::answer(200, R"({"ok":false,"error_code":404})"));
-        EXPECT_EQ(failureOf([&] { TelegramSetup::getMe(key(), connection); }), Failure::Case::rejected);
+        EXPECT_EQ(refusal(key()), Failure::Case::rejected);
 
         std::string message;
         api.failNext(FakeBotApi::Fault::notJson(502));
@@ -72,7 +71,7 @@ namespace {
         EXPECT_EQ(message, "Telegram 502");
 
         api.setResult("getMe", { { "first_name", "x" } });
-        EXPECT_EQ(failureOf([&] { TelegramSetup::getMe(key(), connection); }), Failure::Case::rejected);
+        EXPECT_EQ(refusal(key()), Failure::Case::rejected);
         api.setResult("getMe", { { "username", "nameless_bot" } });
         EXPECT_EQ(TelegramSetup::getMe(key(), connection).name, "nameless_bot");
 
@@ -125,7 +124,7 @@ namespace {
         return { { "id", id }, { "type", "private" }, { "first_name", "Maria" } };
     }
 
-    TEST_F(BotApiTest, PairingMatchesThePrivateChatNotTheGroup)
+    TEST_F(BotApiTest, PairingMatchesTheCodeInAPrivateChatNotAGroup)
     {
         api.pushUpdate(message("/start 042917", { { "id", -100 }, { "type", "group" } }));
         auto batch = TelegramSetup::updates(key(), std::nullopt, 0, connection);
@@ -137,38 +136,24 @@ namespace {
         ASSERT_EQ(batch.updates.size(), 1u);
         EXPECT_EQ(TelegramSetup::match(batch.updates, "042917"), (Candidate { 77, "Maria", std::nullopt }));
         EXPECT_EQ(api.callsOf("getUpdates").back().fields.at("allowed_updates"), R"(["message"])");
+
+        // Then the code and the person decide the candidate.
+        const json ana = { { "first_name", "Ana" }, { "last_name", "Lima" } };
+        const json maria = { { "first_name", "Maria" }, { "username", "maria" } };
+        const std::vector<std::pair<std::vector<json>, std::optional<std::string>>> rows {
+            { { message("hello 042 917", privateChat(1)) }, "Maria" },
+            { { message("0429170", privateChat(1)) }, std::nullopt },
+            { { message("042917", privateChat(1)), message("042917", privateChat(2), ana) }, "Ana Lima" },
+            { { message("042917", privateChat(1), maria) }, "Maria (@maria)" },
+            { { message("042917", { { "id", 5 }, { "type", "private" } }) }, "Telegram" },
+            { { message("042917", { { "type", "private" } }) }, std::nullopt },
+        };
+        for (const auto& [updates, label] : rows) {
+            const auto candidate = TelegramSetup::match(updates, "042917");
+            EXPECT_EQ(candidate ? std::optional(candidate->label()) : std::nullopt, label)
+                << updates[0].dump();
+        }
     }
-
-    struct MatchCase {
-        std::string name;
-        std::vector<json> updates;
-        std::optional<std::string> label; // of the candidate, none for no match
-    };
-    void PrintTo(const MatchCase& c, std::ostream* os) { *os << c.name; }
-
-    class MatchTest : public ::testing::TestWithParam<MatchCase> { };
-
-    TEST_P(MatchTest, CodeAndPersonDecideTheCandidate)
-    {
-        auto candidate = TelegramSetup::match(GetParam().updates, "042917");
-        EXPECT_EQ(candidate ? std::optional(candidate->label()) : std::nullopt, GetParam().label);
-    }
-
-    INSTANTIATE_TEST_SUITE_P(Updates, MatchTest,
-        ::testing::Values(
-            MatchCase { "DigitsInAnyText", { message("hello 042 917", privateChat(1)) }, "Maria" },
-            MatchCase { "ExtraDigit", { message("0429170", privateChat(1)) }, std::nullopt },
-            MatchCase { "NewestWins",
-                { message("042917", privateChat(1)),
-                    message("042917", privateChat(2), { { "first_name", "Ana" }, { "last_name", "Lima" } }) },
-                "Ana Lima" },
-            MatchCase { "Username",
-                { message("042917", privateChat(1), { { "first_name", "Maria" }, { "username", "maria" } }) },
-                "Maria (@maria)" },
-            MatchCase {
-                "NoNames", { message("042917", { { "id", 5 }, { "type", "private" } }) }, "Telegram" },
-            MatchCase { "ChatWithoutId", { message("042917", { { "type", "private" } }) }, std::nullopt }),
-        [](const auto& testInfo) { return testInfo.param.name; });
 
     TEST(UsernameTest, SuggestionsAndNumbersAndLinks)
     {

@@ -12,7 +12,7 @@ namespace {
 
 const std::string kToken = "123456789:AAHdqTcvCH1vGWJxfSeofSAs0K5PALDsaw";
 
-TEST(LogScrubber, MasksEveryFormOfTheKnownSecretTokenShapedOrNot)
+TEST(LogScrubber, MasksEveryFormOfTheKnownSecretAndTokensGluedToText)
 {
     const std::string text = "POST https://api.telegram.org/bot" + kToken + "/sendPhoto failed; body token="
         + "123456789%3AAAHdqTcvCH1vGWJxfSeofSAs0K5PALDsaw and 123456789%3aAAHdqTcvCH1vGWJxfSeofSAs0K5PALDsaw";
@@ -23,22 +23,12 @@ TEST(LogScrubber, MasksEveryFormOfTheKnownSecretTokenShapedOrNot)
         "a=<token> d, b=<token>, c=<token>, d=x%2By");
     EXPECT_EQ(LogScrubber::scrub("q=x%2By%20z", "x+y z"), "q=<token>");
     EXPECT_EQ(LogScrubber::scrub("nothing here", ""), "nothing here");
-}
-
-TEST(LogScrubber, MasksUnknownTokenShapesAtTheBoundaries)
-{
-    const std::string tail30(30, 'a');
-    EXPECT_EQ(LogScrubber::scrub("x 12345:" + tail30 + " y"), "x <token> y");
-    EXPECT_EQ(LogScrubber::scrub("12345%3a" + tail30 + "_-Z9"), "<token>");
-    EXPECT_EQ(LogScrubber::scrub("1234:" + tail30), "1234:" + tail30);
-    EXPECT_EQ(
-        LogScrubber::scrub("12345:" + std::string(29, 'a') + "!"), "12345:" + std::string(29, 'a') + "!");
-    // Digits glued to a word still start a token, as the pattern has no word boundary.
-    EXPECT_EQ(LogScrubber::scrub("bot98765432:" + tail30 + "/getMe"), "bot<token>/getMe");
+    EXPECT_EQ(LogScrubber::scrub("bot98765432:" + std::string(30, 'a') + "/getMe"), "bot<token>/getMe");
     EXPECT_EQ(LogScrubber::scrub(std::string(2'000'000, '7') + ":" + std::string(40, 'k')), "<token>");
 }
 
-// The scanner must agree with the pattern it replaces; std::regex is the reference on short texts.
+// The scanner for unknown tokens must agree with the pattern it replaces; std::regex is the reference on
+// short texts, which catch the boundaries (digit count, tail length, both colon encodings).
 TEST(LogScrubber, AgreesWithTheRegularExpressionOnRandomTexts)
 {
     const std::regex pattern(R"(\d{5,}(?::|%3[Aa])[A-Za-z0-9_-]{30,})");

@@ -35,12 +35,17 @@ protected:
     }
 };
 
-TEST_F(OutboxTest, ItemIsNamedByStampAndKindAndReadsBack)
+TEST_F(OutboxTest, ItemIsNamedByAStrictlyIncreasingStampAndReadsBackBadInputWritesNothing)
 {
     const fs::path item = outbox.enqueue("photo", "Pessoa às 10:00", "/data/events/a.jpg");
     const fs::path bare = outbox.enqueue("text", std::nullopt, std::nullopt);
+    clock->advance(-3600);
+    const auto stepped = outbox.enqueue("text", "3", std::nullopt);
 
     EXPECT_EQ(item, folder.outbox() / "1700000000250000000-photo.json");
+    EXPECT_EQ(stepped.filename(), "1700000000250000002-text.json")
+        << "the clock stood still, then stepped back";
+    EXPECT_EQ(outbox.pending(), (std::vector<fs::path> { item, bare, stepped }));
     EXPECT_EQ(nlohmann::json::parse(OutboxFolder::read(item)),
         (nlohmann::json { { "created", 1'700'000'000.25 }, { "kind", "photo" },
             { "path", "/data/events/a.jpg" }, { "text", "Pessoa às 10:00" } }));
@@ -49,52 +54,47 @@ TEST_F(OutboxTest, ItemIsNamedByStampAndKindAndReadsBack)
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     EXPECT_EQ(AlertQueue::read(item),
         (QueueJob { QueueJob::Kind::photo, "Pessoa às 10:00", fs::path("/data/events/a.jpg") }));
-
     const auto json = nlohmann::json::parse(OutboxFolder::read(bare));
     EXPECT_TRUE(json.at("text").is_null() && json.at("path").is_null());
     EXPECT_EQ(AlertQueue::read(bare), (QueueJob { QueueJob::Kind::text, "", std::nullopt }));
+
+    // A kind with a path separator would write outside the folder; invalid UTF-8 cannot be serialized.
+    EXPECT_THROW(outbox.enqueue("../escape", "t", std::nullopt), Error);
+    EXPECT_THROW(outbox.enqueue("a.json", "t", std::nullopt), Error);
+    EXPECT_ANY_THROW(outbox.enqueue("text", std::string("bad \xff\xfe"), std::nullopt));
+    EXPECT_THROW(outbox.enqueue(std::string(33, 'k'), "t", std::nullopt), Error);
+    EXPECT_NO_THROW(outbox.enqueue(std::string(32, 'k'), "t", std::nullopt));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.outbox()), {}), 5) << "four items and failed/";
+    Outbox missing(folder.root() / "nowhere", clock);
+    EXPECT_TRUE(missing.pending().empty());
+    EXPECT_THROW(missing.enqueue("text", "t", std::nullopt), std::system_error);
+    EXPECT_FALSE(fs::exists(folder.root() / "nowhere"));
 }
 
-TEST_F(OutboxTest, StampsStayStrictlyIncreasingWhenTheClockStandsStillOrStepsBack)
+// The listing is served from memory: it must still see what others add, remove or move, at once.
+TEST_F(OutboxTest, ListingHoldsOnlyJsonItemsInNameOrderAndFollowsChangesByAnyone)
 {
-    const auto first = outbox.enqueue("text", "1", std::nullopt);
-    const auto second = outbox.enqueue("text", "2", std::nullopt);
-    clock->advance(-3600);
-    const auto third = outbox.enqueue("text", "3", std::nullopt);
-
-    EXPECT_EQ(third.filename(), "1700000000250000002-text.json");
-    EXPECT_EQ(outbox.pending(), (std::vector<fs::path> { first, second, third }));
-}
-
-TEST_F(OutboxTest, PendingListsOnlyJsonItemsInNameOrder)
-{
-    outbox.enqueue("video", "v", "/c.mp4");
+    const auto mine = outbox.enqueue("video", "v", "/c.mp4");
     for (const char* name :
         { "9-text.json", "10-text.json", "note.txt", "5-text.JSON", ".5-text.a1B2c3.tmp" })
         OutboxFolder::write(folder.outbox() / name, "{}");
     OutboxFolder::write(folder.failed() / "1-text.json", "{}");
-
     // Plain string order, not numeric: "10-" sorts before "17..." and "9-".
-    EXPECT_EQ(names(),
-        (std::vector<std::string> { "10-text.json", "1700000000250000000-video.json", "9-text.json" }));
+    EXPECT_EQ(
+        names(), (std::vector<std::string> { "10-text.json", mine.filename().string(), "9-text.json" }));
     EXPECT_EQ(outbox.count(), 3u);
-    EXPECT_EQ(outbox.oldest({ "10-text.json" }), folder.outbox() / "1700000000250000000-video.json");
-}
-
-// The listing is served from memory: it must still see what others add, remove or move, at once.
-TEST_F(OutboxTest, ListingFollowsChangesByAnyone)
-{
-    const auto mine = outbox.enqueue("text", "a", std::nullopt);
-    EXPECT_EQ(outbox.count(), 1u);
+    EXPECT_EQ(outbox.oldest({ "10-text.json" }), mine);
 
     Outbox other(folder.outbox(), clock);
     const auto theirs = other.enqueue("text", "b", std::nullopt);
     OutboxFolder::write(folder.outbox() / "1-text.json", "{}");
+    fs::remove(folder.outbox() / "9-text.json");
     fs::rename(mine, folder.failed() / mine.filename());
-    EXPECT_EQ(names(), (std::vector<std::string> { "1-text.json", theirs.filename().string() }));
-
+    EXPECT_EQ(
+        names(), (std::vector<std::string> { "1-text.json", "10-text.json", theirs.filename().string() }));
     fs::remove(theirs);
-    fs::rename(folder.outbox() / "1-text.json", folder.outbox() / "1-text.old");
+    fs::remove(folder.outbox() / "1-text.json");
+    fs::rename(folder.outbox() / "10-text.json", folder.outbox() / "10-text.old");
     EXPECT_EQ(outbox.oldest(), std::nullopt);
 
     // The folder replaced by a new one is watched again.
@@ -103,20 +103,6 @@ TEST_F(OutboxTest, ListingFollowsChangesByAnyone)
     fs::create_directories(folder.outbox());
     OutboxFolder::write(folder.outbox() / "2-text.json", "{}");
     EXPECT_EQ(names(), std::vector<std::string> { "2-text.json" });
-}
-
-TEST_F(OutboxTest, MissingFolderListsNothingAndBadInputWritesNothing)
-{
-    Outbox missing(folder.root() / "nowhere", clock);
-    EXPECT_TRUE(missing.pending().empty());
-    EXPECT_THROW(missing.enqueue("text", "t", std::nullopt), std::system_error);
-    EXPECT_FALSE(fs::exists(folder.root() / "nowhere"));
-
-    // A kind with a path separator would write outside the folder; invalid UTF-8 cannot be serialized.
-    EXPECT_THROW(outbox.enqueue("../escape", "t", std::nullopt), Error);
-    EXPECT_THROW(outbox.enqueue("a.json", "t", std::nullopt), Error);
-    EXPECT_ANY_THROW(outbox.enqueue("text", std::string("bad \xff\xfe"), std::nullopt));
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder.outbox()), {}), 1) << "only failed/";
 }
 
 // Two processes on one folder with clocks that agree to the nanosecond: every name clashes, and still

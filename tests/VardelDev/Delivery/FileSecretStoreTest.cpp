@@ -17,7 +17,7 @@ unsigned modeOf(const fs::path& path)
     return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
-TEST(FileSecretStore, SecretSurvivesARestartInAPrivateFileOfItsOwn)
+TEST(FileSecretStore, SecretSurvivesARestartInAPrivateFileOfItsOwnAndAFailedWriteLeavesNoTrace)
 {
     OutboxFolder root;
     const fs::path folder = root.root() / "secrets";
@@ -37,22 +37,21 @@ TEST(FileSecretStore, SecretSurvivesARestartInAPrivateFileOfItsOwn)
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 2) << "no temporary copies";
     EXPECT_EQ(FileSecretStore(folder, "../../svc", "/etc/passwd").file().parent_path(), folder);
 
-    OutboxFolder::write(again.file(), "\xff\xfe not text");
-    EXPECT_FALSE(again.read());
-}
+    for (const char* notText : { "\xff\xfe not text", "surrogate \xED\xA0\x80" }) {
+        OutboxFolder::write(again.file(), notText);
+        EXPECT_FALSE(again.read()) << notText;
+    }
 
-TEST(FileSecretStore, WriteFailureIsThrownAndLeavesNoTemporaryFile)
-{
-    OutboxFolder root;
     OutboxFolder::write(root.root() / "plain-file", "not a folder");
     EXPECT_THROW(
         FileSecretStore(root.root() / "plain-file" / "secrets", "svc", "acct").write("x"), std::system_error);
 
     // A folder in the secret's place makes the final rename fail, even for root.
-    FileSecretStore store(root.root() / "secrets", "svc", "acct");
+    FileSecretStore store(folder, "svc", "acct");
     fs::create_directories(store.file() / "occupied");
     EXPECT_THROW(store.write("new"), std::system_error);
-    EXPECT_EQ(std::distance(fs::directory_iterator(root.root() / "secrets"), {}), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 3)
+        << "two secrets and the folder in the way";
 }
 
 } // namespace
