@@ -20,7 +20,6 @@ namespace {
             EXPECT_EQ(count, passed) << start << " at " << framesPerSecond;
         }
 
-        // Time going backwards starts a new run instead of stalling.
         FrameThinner thinner;
         EXPECT_TRUE(thinner.accept(100.0));
         EXPECT_FALSE(thinner.accept(100.05));

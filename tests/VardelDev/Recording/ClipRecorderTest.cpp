@@ -137,7 +137,7 @@ protected:
 
 } // namespace
 
-// Camera pictures wait in the pre-roll compressed; the clip decodes and stamps them.
+// Camera pictures wait in the pre-roll compressed, even a larger first one; the clip decodes them.
 TEST_F(ClipRecorderTest, ClipOfPrerollAndPostrollIsH264HighWithExactTimingAndIndexFirst)
 {
     m_stampText = {}; // the recorder's own: the full date-and-time caption
@@ -146,7 +146,8 @@ TEST_F(ClipRecorderTest, ClipOfPrerollAndPostrollIsH264HighWithExactTimingAndInd
     const auto push = [&](int from, int to) {
         for (int i = from; i <= to; ++i)
             clips.push(
-                jpegFrame(syntheticFrame(1280, 720, i, kStart + i / 10.0), counters), kStart + i / 10.0);
+                jpegFrame(syntheticFrame(i ? 1280 : 1920, i ? 720 : 1080, i, kStart + i / 10.0), counters),
+                kStart + i / 10.0);
     };
     push(0, 19);
     settle();
@@ -312,7 +313,7 @@ TEST_F(ClipRecorderTest, WhenIdleWaitsForEveryFinishingClipAndCallsOnce)
     // Destruction completes the open clip without a callback.
     clips.startRecording();
     clips.trigger(kStart + 3);
-    pushFrames(1280, 720, 3, 3.5);
+    pushFrames(1280, 720, 3, 3.2); // the clip is still open
     m_recorder.reset();
     EXPECT_TRUE(tmpIsEmpty());
     EXPECT_TRUE(fs::exists(EventFiles::clipURL(m_paths.events(), kStart + 3)));
