@@ -1,14 +1,14 @@
 #include "CaptureService.h"
 
-#include "FakeCameraSource.h"
+#include "Error.h"
 #include "FakeClock.h"
 #include "ManualMainExecutor.h"
+#include "YuvFrame.h"
 
 #include <QImage>
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <numeric>
 
 namespace vardel {
 namespace {
@@ -16,18 +16,64 @@ namespace {
     const CameraDevice kExternal { "USB Camera", "/dev/video2", false };
     const CameraDevice kBuiltIn { "Integrated Camera", "/dev/video0", true };
 
+    // A scripted camera source; `push` plays a sample into the running stream on the video queue. The test
+    // calls it only while the session queue is idle.
+    class FakeCameraSource final : public CameraSource {
+    public:
+        std::vector<CameraDevice> cameras { kExternal, kBuiltIn };
+        std::vector<CameraFormat> offered;
+        std::optional<std::string> startFailure;
+        std::optional<std::string> formatFailure;
+        std::vector<CameraDevice> started;
+        std::vector<CameraFormat> formatsSet;
+
+        std::vector<CameraDevice> devices() override { return cameras; }
+        void start(const CameraDevice& device, SerialQueue& videoQueue, Sink& sink) override
+        {
+            if (startFailure)
+                throw Error(1, *startFailure);
+            started.push_back(device);
+            m_queue = &videoQueue;
+            m_sink = &sink;
+        }
+        void stop() override { m_queue = nullptr; }
+        std::vector<CameraFormat> formats() override { return offered; }
+        void setFormat(const CameraFormat& format) override
+        {
+            if (formatFailure)
+                throw Error(1, *formatFailure);
+            formatsSet.push_back(format);
+        }
+
+        // Plays one sample at `presentationTime` as a source would; false when no stream is running.
+        bool push(double presentationTime, std::uint8_t luma = 100)
+        {
+            if (!m_queue)
+                return false;
+            m_queue->sync([&] {
+                if (!m_sink->accepts(presentationTime))
+                    return;
+                auto picture = std::make_shared<FrameBuffer>(64, 36, PixelFormat::i420);
+                std::fill_n(picture->data(0), picture->stride(0) * 36, luma);
+                m_sink->deliver(std::move(picture));
+            });
+            return true;
+        }
+        void fail(const std::string& description) { m_sink->failed(description); }
+
+    private:
+        SerialQueue* m_queue = nullptr;
+        Sink* m_sink = nullptr;
+    };
+
     class CaptureServiceTest : public ::testing::Test {
     protected:
         CaptureServiceTest()
         {
-            auto source = std::make_unique<test::FakeCameraSource>();
+            auto source = std::make_unique<FakeCameraSource>();
             m_source = source.get();
-            m_source->cameras = { kExternal, kBuiltIn };
-            m_service = std::make_unique<CaptureService>(
-                std::move(source), m_main, m_clock, [this](const std::string& line) {
-                    std::lock_guard lock(m_logMutex);
-                    m_log.push_back(line);
-                });
+            m_service = std::make_unique<CaptureService>(std::move(source), m_main, m_clock,
+                [this](const std::string& line) { m_log.push_back(line); });
             m_service->onStarted = [this] { ++m_starts; };
             m_service->onError = [this](const std::string& message) { m_errors.push_back(message); };
             m_service->onFrame
@@ -39,47 +85,35 @@ namespace {
             m_service->onClipFrame = [this](const Frame&, double) { ++m_clipFrames; };
         }
 
-        // Waits for the session queue's work so far, then runs what it posted.
         void settle()
         {
             m_service->waitUntilIdle();
             m_main.drain();
         }
 
-        std::vector<std::string> log()
-        {
-            std::lock_guard lock(m_logMutex);
-            return m_log;
-        }
+        std::vector<std::string> takeLog() { return std::exchange(m_log, {}); }
 
         test::ManualMainExecutor m_main;
         test::FakeClock m_clock;
-        test::FakeCameraSource* m_source = nullptr;
+        FakeCameraSource* m_source = nullptr;
         std::unique_ptr<CaptureService> m_service;
         int m_starts = 0;
         std::vector<std::string> m_errors;
         std::atomic<int> m_frames { 0 };
         std::atomic<int> m_clipFrames { 0 };
-        std::mutex m_logMutex;
         std::vector<std::string> m_log;
     };
 
-    TEST_F(CaptureServiceTest, ChosenCameraThatIsNotConnectedIsReportedAndNothingOpens)
+    TEST_F(CaptureServiceTest, MissingCameraOpenFailureAndRuntimeErrorsReachOnErrorWithTheirTexts)
     {
         m_service->setCameraName("Logi 4K");
         m_service->startCamera();
         settle();
-
         EXPECT_TRUE(m_source->started.empty());
-        EXPECT_FALSE(m_service->currentDevice());
-        EXPECT_EQ(m_starts, 0);
-        EXPECT_EQ(m_errors, std::vector<std::string> { "Câmera \"Logi 4K\" não encontrada" });
-    }
 
-    TEST_F(CaptureServiceTest, OpenFailureAndRuntimeErrorsReachOnErrorWithTheirTexts)
-    {
+        m_service->setCameraName("");
         m_source->startFailure = "/dev/video0: Device or resource busy";
-        m_service->startCamera();
+        m_service->restart();
         settle();
         EXPECT_EQ(m_starts, 0);
         EXPECT_FALSE(m_service->currentDevice());
@@ -93,12 +127,12 @@ namespace {
         m_main.drain();
 
         EXPECT_EQ(m_errors,
-            (std::vector<std::string> {
+            (std::vector<std::string> { "Câmera \"Logi 4K\" não encontrada",
                 "Não foi possível abrir a câmera: /dev/video0: Device or resource busy", "No such device",
                 "erro da câmera" }));
     }
 
-    TEST_F(CaptureServiceTest, OpensTheBuiltInCameraThinsToTenASecondAndKeepsTheLatestUntilStop)
+    TEST_F(CaptureServiceTest, OpensTheBuiltInCameraThinsToTenASecondKeepsTheLatestUntilStopAndReclaimsSizes)
     {
         m_service->startCamera();
         settle();
@@ -108,7 +142,7 @@ namespace {
 
         m_clock.set(1'800'000'000.0);
         for (int i = 0; i < 30; ++i)
-            m_source->push(1000 + i / 30.0, 64, 36, std::uint8_t(i));
+            m_source->push(1000 + i / 30.0, std::uint8_t(i));
         EXPECT_EQ(m_frames, 10); // every third of 30 a second
         EXPECT_EQ(m_clipFrames, 10);
         Frame latest = m_service->latest();
@@ -129,66 +163,49 @@ namespace {
         EXPECT_FALSE(m_service->currentDevice());
         EXPECT_FALSE(m_source->push(10.5));
         EXPECT_TRUE(m_errors.empty());
-    }
 
-    struct ReclaimCase {
-        const char* name;
-        std::vector<CameraFormat> offered;
-        std::optional<CameraFormat> chosen;
-        std::string logLine;
-        std::optional<std::string> refusal;
-    };
-
-    class ReclaimTest : public CaptureServiceTest, public ::testing::WithParamInterface<ReclaimCase> { };
-
-    TEST_P(ReclaimTest, SwitchesToTheWidestSixteenByNineUpTo1920)
-    {
-        m_source->offered = GetParam().offered;
-        m_source->formatFailure = GetParam().refusal;
-        m_service->reclaimPreferredFormat(); // nothing without a camera
-        settle();
-        EXPECT_TRUE(log().empty());
-        m_service->startCamera();
-        settle();
+        // Reclaiming the preferred size does nothing without a camera, else logs what came of it.
         m_service->reclaimPreferredFormat();
         settle();
-
-        if (GetParam().chosen)
-            EXPECT_EQ(m_source->formatsSet, std::vector<CameraFormat> { *GetParam().chosen });
-        else
-            EXPECT_TRUE(m_source->formatsSet.empty());
-        EXPECT_EQ(log(), std::vector<std::string> { GetParam().logLine });
-    }
-
-    INSTANTIATE_TEST_SUITE_P(Formats, ReclaimTest,
-        ::testing::Values(
-            ReclaimCase { "Above1920", { { 3840, 2160 }, { 1920, 1080 } }, CameraFormat { 1920, 1080 },
-                "Vardel: pedido formato 16:9 1920x1080 sem parar a sessão" },
-            ReclaimCase { "Widest", { { 1280, 720 }, { 640, 480 }, { 1920, 1080 } },
-                CameraFormat { 1920, 1080 }, "Vardel: pedido formato 16:9 1920x1080 sem parar a sessão" },
-            ReclaimCase { "OnlyFourByThree", { { 640, 480 }, { 1600, 1200 } }, std::nullopt,
-                "Vardel: nenhum formato 16:9 disponível" },
-            ReclaimCase { "Refused", { { 1280, 720 } }, std::nullopt,
-                "Vardel: o driver não deixou trocar o formato: Device or resource busy",
-                "Device or resource busy" }),
-        [](const auto& param) { return std::string(param.param.name); });
-
-    TEST_F(CaptureServiceTest, CallbacksPostedAfterDestructionDoNothing)
-    {
+        EXPECT_TRUE(takeLog().empty());
         m_service->startCamera();
-        m_service->waitUntilIdle(); // the start has run and posted onStarted
+        settle();
+        const struct {
+            std::vector<CameraFormat> offered;
+            std::optional<std::string> refusal;
+            std::vector<CameraFormat> chosen;
+            std::string logLine;
+        } rows[] = {
+            { { { 3840, 2160 }, { 1920, 1080 } }, {}, { { 1920, 1080 } },
+                "Vardel: pedido formato 16:9 1920x1080 sem parar a sessão" },
+            { { { 640, 480 }, { 1600, 1200 } }, {}, {}, "Vardel: nenhum formato 16:9 disponível" },
+            { { { 1280, 720 } }, "Device or resource busy", {},
+                "Vardel: o driver não deixou trocar o formato: Device or resource busy" },
+        };
+        for (const auto& row : rows) {
+            SCOPED_TRACE(row.logLine);
+            m_source->offered = row.offered;
+            m_source->formatFailure = row.refusal;
+            m_source->formatsSet.clear();
+            m_service->reclaimPreferredFormat();
+            settle();
+            EXPECT_EQ(m_source->formatsSet, row.chosen);
+            EXPECT_EQ(takeLog(), std::vector<std::string> { row.logLine });
+        }
+
+        // Callbacks posted before destruction do nothing after it.
+        m_service->startCamera();
+        m_service->waitUntilIdle();
         m_service.reset();
         m_main.drain();
-        EXPECT_EQ(m_starts, 0);
+        EXPECT_EQ(m_starts, 3);
     }
 
     TEST(CaptureServiceImages, JpegOfAFrameDecodesAtItsSize)
     {
-        auto picture = std::make_shared<FrameBuffer>(160, 90, PixelFormat::i420);
-        std::fill_n(picture->data(0), picture->stride(0) * 90, 200);
-        std::fill_n(picture->data(1), picture->stride(1) * 45, 128);
-        std::fill_n(picture->data(2), picture->stride(2) * 45, 128);
-        auto bytes = CaptureService::jpeg(Frame(picture, 0));
+        auto bytes = CaptureService::jpeg(test::yuvFrame(
+            160, 90, PixelFormat::i420, [](int, int) { return 200; },
+            [](int, int) { return std::pair(128, 128); }));
         ASSERT_TRUE(bytes);
         QImage image = QImage::fromData(bytes->data(), int(bytes->size()), "JPEG");
         ASSERT_EQ(image.size(), QSize(160, 90));

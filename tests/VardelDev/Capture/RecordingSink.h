@@ -12,9 +12,8 @@
 
 namespace vardel::test {
 
-// A stream's sink as the capture service uses it: thinned by time stamp, every delivered picture kept as
-// a frame stamped with the presentation time it was accepted at, with the steady-clock second it arrived.
-// Read the results once the source has stopped.
+// A sink thinned by time stamp as the capture service's: keeps each picture as a frame of its presentation
+// time and the steady-clock second it arrived. Read the results once the source has stopped.
 class RecordingSink final : public CameraSource::Sink {
 public:
     std::vector<Frame> frames;
@@ -28,7 +27,10 @@ public:
         m_accepted = time;
         return true;
     }
-    void deliver(std::shared_ptr<const FrameBuffer> picture) override { add(Frame(std::move(picture), m_accepted)); }
+    void deliver(std::shared_ptr<const FrameBuffer> picture) override
+    {
+        add(Frame(std::move(picture), m_accepted));
+    }
     void deliverPicture(std::shared_ptr<const EncodedPicture> picture) override
     {
         add(Frame(std::move(picture), m_accepted));

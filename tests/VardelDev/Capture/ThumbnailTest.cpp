@@ -1,20 +1,16 @@
 #include "Thumbnail.h"
 
-#include "Frame.h"
+#include "YuvFrame.h"
 
 #include <gtest/gtest.h>
 
 namespace vardel {
 namespace {
 
-    // A frame whose luma is `value(x, y)`.
     template <typename Value> Frame makeFrame(int width, int height, Value value)
     {
-        auto buffer = std::make_shared<FrameBuffer>(width, height, PixelFormat::nv12);
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                buffer->data(0)[y * buffer->stride(0) + x] = std::uint8_t(value(x, y));
-        return Frame(buffer, 0);
+        return test::yuvFrame(
+            width, height, PixelFormat::nv12, value, [](int, int) { return std::pair(128, 128); });
     }
 
     TEST(ThumbnailTest, EachPixelIsTheMeanOfTheAreaItCoversWhateverTheFrameSize)
