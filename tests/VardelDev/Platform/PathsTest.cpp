@@ -1,5 +1,6 @@
 #include "Paths.h"
 #include "AppId.h"
+#include "AppInfo.h"
 #include "OutboxFolder.h"
 
 #include <gtest/gtest.h>
@@ -42,3 +43,5 @@ TEST(Paths, PrepareCreatesEveryFolderPrivateAndKeepsExistingOnes)
     EXPECT_TRUE(fs::is_directory(paths.events() / "2026-01-02"));
     EXPECT_EQ(paths.appState(), paths.data() / "run" / "app-state.json");
 }
+
+TEST(AppInfo, VersionComesFromTheBuild) { EXPECT_NE(AppInfo::version(), "0"); }
