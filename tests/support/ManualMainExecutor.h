@@ -67,11 +67,6 @@ public:
         std::lock_guard lock(m_mutex);
         return m_now;
     }
-    std::size_t pending() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_tasks.size();
-    }
 
 private:
     mutable std::mutex m_mutex;
