@@ -17,13 +17,13 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-using Entry = int (*)(const std::uint8_t*, std::size_t);
-
 struct Target {
     std::string name;
-    Entry run;
+    int (*run)(const std::uint8_t*, std::size_t);
 };
+
+// Failure messages name the target, not its bytes.
+void PrintTo(const Target& target, std::ostream* out) { *out << target.name; }
 
 const std::vector<Target> kTargets = {
 #define FUZZ_TARGET(name) { #name, fuzz_##name },
@@ -31,24 +31,17 @@ const std::vector<Target> kTargets = {
 #undef FUZZ_TARGET
 };
 
-std::vector<fs::path> corpus(const std::string& target)
-{
-    std::vector<fs::path> files;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(fs::path(VARDEL_FUZZ_CORPUS) / target, error)) {
-        if (entry.is_regular_file())
-            files.push_back(entry.path());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
 class FuzzReplay : public testing::TestWithParam<Target> { };
 
-// A target without inputs would start its fuzz runs from nothing and guard no fault here.
 TEST_P(FuzzReplay, EveryInputRunsThrough)
 {
-    const auto files = corpus(GetParam().name);
+    std::vector<std::filesystem::path> files;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(
+             std::filesystem::path(VARDEL_FUZZ_CORPUS) / GetParam().name, error))
+        files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    // A target without inputs would start its fuzz runs from nothing and guard no fault here.
     EXPECT_FALSE(files.empty());
     for (const auto& file : files) {
         std::ifstream in(file, std::ios::binary);
@@ -56,7 +49,8 @@ TEST_P(FuzzReplay, EveryInputRunsThrough)
         ASSERT_TRUE(in.good() || in.eof()) << file;
         // A broken property aborts inside the target, naming nothing: the file goes out first.
         std::cerr << "replaying " << file.filename().string() << std::endl;
-        EXPECT_EQ(GetParam().run(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), 0) << file;
+        EXPECT_EQ(GetParam().run(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), 0)
+            << file;
     }
 }
 

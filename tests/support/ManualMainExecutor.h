@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -22,7 +21,8 @@ public:
     void postAfter(double seconds, std::function<void()> work) override
     {
         std::lock_guard lock(m_mutex);
-        m_tasks.emplace(std::make_pair(m_now + std::max(0.0, seconds), m_sequence++), std::move(work));
+        // A multimap keeps tasks due at the same time in the order they were posted.
+        m_tasks.emplace(m_now + std::max(0.0, seconds), std::move(work));
         m_posted.notify_all();
     }
 
@@ -35,7 +35,7 @@ public:
                 return false;
             std::unique_lock lock(m_mutex);
             m_posted.wait_for(lock, std::chrono::milliseconds(10),
-                [this] { return !m_tasks.empty() && m_tasks.begin()->first.first <= m_now; });
+                [this] { return !m_tasks.empty() && m_tasks.begin()->first <= m_now; });
             lock.unlock();
             drain();
         }
@@ -43,15 +43,23 @@ public:
     }
 
     // Runs every task that is due now, including tasks those tasks post. Returns how many ran.
-    int drain() { return runUntil(now()); }
+    int drain() { return advance(0); }
     // Moves time forward by `seconds`, running delayed tasks as their time comes. Returns how many ran.
     int advance(double seconds)
     {
         const double until = now() + seconds;
-        const int count = runUntil(until);
-        std::lock_guard lock(m_mutex);
-        m_now = until;
-        return count;
+        for (int count = 0;; ++count) {
+            std::unique_lock lock(m_mutex);
+            if (m_tasks.empty() || m_tasks.begin()->first > until) {
+                m_now = until;
+                return count;
+            }
+            m_now = std::max(m_now, m_tasks.begin()->first);
+            auto work = std::move(m_tasks.begin()->second);
+            m_tasks.erase(m_tasks.begin());
+            lock.unlock();
+            work();
+        }
     }
 
     double now() const
@@ -59,34 +67,12 @@ public:
         std::lock_guard lock(m_mutex);
         return m_now;
     }
-    std::size_t pending() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_tasks.size();
-    }
 
 private:
-    int runUntil(double until)
-    {
-        for (int count = 0;; ++count) {
-            std::function<void()> work;
-            {
-                std::lock_guard lock(m_mutex);
-                if (m_tasks.empty() || m_tasks.begin()->first.first > until)
-                    return count;
-                m_now = std::max(m_now, m_tasks.begin()->first.first);
-                work = std::move(m_tasks.begin()->second);
-                m_tasks.erase(m_tasks.begin());
-            }
-            work();
-        }
-    }
-
     mutable std::mutex m_mutex;
     std::condition_variable m_posted;
     double m_now = 0;
-    std::uint64_t m_sequence = 0;
-    std::map<std::pair<double, std::uint64_t>, std::function<void()>> m_tasks;
+    std::multimap<double, std::function<void()>> m_tasks;
 };
 
 } // namespace vardel::test

@@ -159,10 +159,9 @@ PrivateBus::Run PrivateBus::run(
 bool PrivateBus::waitForName(const std::string& name, int timeoutSeconds)
 {
     const auto seconds = std::to_string(timeoutSeconds);
-    return run({ "gdbus", "wait", "--address", m_address, "--timeout", seconds, name }, {},
-               timeoutSeconds + 5)
-               .status
-        == 0;
+    const Run wait = run(
+        { "gdbus", "wait", "--address", m_address, "--timeout", seconds, name }, {}, timeoutSeconds + 5);
+    return wait.status == 0;
 }
 
 bool PrivateBus::onPath(const std::string& tool)

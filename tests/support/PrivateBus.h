@@ -11,8 +11,6 @@ namespace vardel::test {
 // A dbus-daemon of the test's own, with no service activation, in a scratch folder (home, runtime dir,
 // log). Every process started here runs in the bus's process group, gets SIGKILL when the test process
 // dies, and writes to the log file, never to the test's output; destruction kills the group and reaps it.
-// Usage: PrivateBus bus; bus.start({"gnome-keyring-daemon", ...});
-// bus.waitForName("org.freedesktop.secrets");
 class PrivateBus {
 public:
     struct Run {

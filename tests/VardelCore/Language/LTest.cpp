@@ -1,20 +1,12 @@
 #include "L.h"
+#include "StringTable.h"
 
 #include <gtest/gtest.h>
 
 namespace vardel {
 namespace {
 
-    // Restores the process-wide language after each test, whatever the test set.
-    class LanguageTest : public ::testing::Test {
-    protected:
-        void TearDown() override { L::setLanguage(m_saved); }
-
-    private:
-        AppLanguage m_saved = L::language();
-    };
-
-    TEST_F(LanguageTest, LookupUsesTheCurrentLanguageUnlessOneIsGiven)
+    TEST(Language, LookupUsesTheCurrentLanguageUnlessOneIsGiven)
     {
         L::setLanguage(AppLanguage::es);
         const std::string built = L::t(K::tgPhotoPerson, { "14:05" });
@@ -23,9 +15,10 @@ namespace {
         EXPECT_EQ(L::t(K::tgStarted, { "Brisko", "14:05" }), "Brisko: proteção ligada · 14:05");
         EXPECT_EQ(
             L::t(K::tgStarted, AppLanguage::en, { "Brisko", "14:05" }), "Brisko: protection on · 14:05");
+        L::setLanguage(AppLanguage::en);
     }
 
-    TEST(PlaceholderTest, ArgumentsFillPercentAtPlaceholdersStrictlyLeftToRight)
+    TEST(Language, ArgumentsFillPercentAtPlaceholdersStrictlyLeftToRight)
     {
         EXPECT_EQ(L::t(K::tgStarted, AppLanguage::en, { "Brisko" }), "Brisko: protection on · "); // missing
         EXPECT_EQ(L::t(K::stOff, AppLanguage::en, { "surplus" }), "Unprotected.");
@@ -38,7 +31,7 @@ namespace {
             EXPECT_EQ(L::format(format, args), expected) << format;
     }
 
-    TEST(AppLanguageTest, RawValuesAndKeyNamesRoundTripAndNothingElseIsAccepted)
+    TEST(Language, RawValuesAndKeyNamesRoundTripAndNothingElseIsAccepted)
     {
         for (AppLanguage language : AppLanguage::allCases())
             EXPECT_EQ(AppLanguage::fromRawValue(language.rawValue()), language);
@@ -49,28 +42,52 @@ namespace {
         EXPECT_FALSE(keyFromRawValue("StOff").has_value());
     }
 
-    struct PreferredCase {
-        const char* name;
-        std::vector<std::string> identifiers;
-        AppLanguage expected;
-    };
-
-    class PreferredTest : public ::testing::TestWithParam<PreferredCase> { };
-
-    TEST_P(PreferredTest, FirstSupportedEntryWins)
+    TEST(Language, FirstSupportedEntryOfThePreferredListWins)
     {
-        EXPECT_EQ(AppLanguage::preferred(GetParam().identifiers), GetParam().expected);
+        const std::pair<std::vector<std::string>, AppLanguage> rows[] = {
+            { { "de-DE", "es-MX", "pt-BR" }, AppLanguage::es },
+            { { "PT-br" }, AppLanguage::ptBR },
+            { { "pt-PT" }, AppLanguage::ptBR },
+            { { "es-419" }, AppLanguage::es },
+            { {}, AppLanguage::en },
+            { { "", "fr_FR.UTF-8", "pt_BR.UTF-8" }, AppLanguage::ptBR },
+            { { "EN", "es" }, AppLanguage::en },
+        };
+        for (const auto& [identifiers, expected] : rows)
+            EXPECT_EQ(AppLanguage::preferred(identifiers), expected) << testing::PrintToString(identifiers);
     }
 
-    INSTANTIATE_TEST_SUITE_P(Lists, PreferredTest,
-        ::testing::Values(PreferredCase { "firstSupported", { "de-DE", "es-MX", "pt-BR" }, AppLanguage::es },
-            PreferredCase { "upperCase", { "PT-br" }, AppLanguage::ptBR },
-            PreferredCase { "portugal", { "pt-PT" }, AppLanguage::ptBR },
-            PreferredCase { "latinAmerica", { "es-419" }, AppLanguage::es },
-            PreferredCase { "none", {}, AppLanguage::en },
-            PreferredCase { "posixNames", { "", "fr_FR.UTF-8", "pt_BR.UTF-8" }, AppLanguage::ptBR },
-            PreferredCase { "englishFirst", { "EN", "es" }, AppLanguage::en }),
-        [](const auto& testInfo) { return std::string(testInfo.param.name); });
+    std::size_t placeholders(std::string_view text)
+    {
+        std::size_t count = 0;
+        for (auto at = text.find("%@"); at != std::string_view::npos; at = text.find("%@", at + 2))
+            ++count;
+        return count;
+    }
+
+    // A translation that loses a placeholder silently drops a name or a time from the message.
+    TEST(StringTableTest, EveryKeyHasATextInEveryLanguageWithTheSamePlaceholders)
+    {
+        for (AppLanguage language : AppLanguage::allCases()) {
+            EXPECT_EQ(L::all(language).size(), kKeyCount) << language.rawValue();
+            for (const auto& [key, text] : L::all(language))
+                EXPECT_EQ(placeholders(text), placeholders(L::all(AppLanguage::en).at(key))) << rawValue(key);
+        }
+    }
+
+    TEST(StringTableTest, LaterRowsWinUnknownKeysAreIgnoredAndMissingTextsFallBackToEnglishThenTheKey)
+    {
+        const TextRow english[] = { { K::stOff, "first" }, { K::stOff, "Unprotected." },
+            { static_cast<K>(kKeyCount + 5), "out of range" } };
+        const TextRow portuguese[] = { { K::stProblem, "Atenção." } };
+        StringTable table(english, portuguese, {});
+        EXPECT_EQ(table.all(AppLanguage::en), (std::map<K, std::string> { { K::stOff, "Unprotected." } }));
+        EXPECT_EQ(table.text(K::stProblem, AppLanguage::ptBR), "Atenção.");
+        EXPECT_EQ(table.text(K::stOff, AppLanguage::es), "Unprotected.");
+        EXPECT_EQ(table.text(K::stProblem, AppLanguage::en), "stProblem");
+        EXPECT_FALSE(table.exactText(K::stOff, AppLanguage::ptBR).has_value());
+        EXPECT_TRUE(table.all(AppLanguage::es).empty());
+    }
 
 } // namespace
 } // namespace vardel

@@ -9,112 +9,77 @@ namespace vardel {
 namespace {
 
     constexpr double kNow = 1740837909.0; // 2025-03-01 14:05:09 UTC
-    const std::string kNNBSP = "\u202F";
-    const std::string kTwoFive = "2:05" + kNNBSP + "PM";
-    const std::string kTwoFour = "2:04" + kNNBSP + "PM";
-    const std::string kOneFiftyFive = "1:55" + kNNBSP + "PM";
-    const std::string kOneFive = "1:05" + kNNBSP + "PM";
     using Tone = StatusPresentation::Tone;
+    using Kind = Phase::Kind;
 
-    const Phase kMonitoring { Phase::Kind::monitoring, {} };
-
-    struct HeaderCase {
-        std::string name;
-        Phase::Kind phase;
-        std::optional<double> monitorSince;
-        bool areaIsFull;
-        std::optional<std::pair<EventKind, double>> lastEvent;
-        Tone tone;
-        std::string title;
-        std::string subtitle;
-    };
-
-    void PrintTo(const HeaderCase& c, std::ostream* os) { *os << c.name; }
-
-    class HeaderTest : public ::testing::TestWithParam<HeaderCase> {
-    protected:
-        void SetUp() override { L::setLanguage(AppLanguage::en); }
-    };
-
-    TEST_P(HeaderTest, FirstMatchingRowDecides)
+    TEST(StatusPresentation, TheFirstMatchingRowDecidesTheHeader)
     {
-        const HeaderCase& c = GetParam();
-        Phase phase = c.phase == Phase::Kind::failed ? Phase::failed("Camera unplugged") : Phase::of(c.phase);
-        StatusPresentation header
-            = StatusPresentation::make({ phase, c.monitorSince, c.areaIsFull, c.lastEvent, kNow }, "UTC");
-        EXPECT_EQ(header.tone, c.tone);
-        EXPECT_EQ(header.title, c.title);
-        EXPECT_EQ(header.subtitle, c.subtitle);
-    }
-
-    std::vector<HeaderCase> headerCases()
-    {
-        return {
-            HeaderCase { "Off", Phase::Kind::off, {}, true, {}, Tone::off, "Unprotected.",
+        const std::optional<std::pair<EventKind, double>> none;
+        const struct {
+            const char* name;
+            Kind phase;
+            std::optional<double> monitorSince;
+            bool areaIsFull;
+            std::optional<std::pair<EventKind, double>> lastEvent;
+            Tone tone;
+            std::string title, subtitle;
+        } rows[] = {
+            { "off", Kind::off, {}, true, none, Tone::off, "Unprotected.",
                 "The camera is off. Nothing is recorded or sent." },
-            HeaderCase { "FailureShownUnchanged", Phase::Kind::failed, {}, true, {}, Tone::problem,
-                "Attention.", "Camera unplugged" },
-            HeaderCase { "PersonAlmostTenMinutesOld", Phase::Kind::monitoring, kNow - 3600, true,
-                { { EventKind::person, kNow - 599 } }, Tone::person, "Person detected.",
-                "At " + kOneFiftyFive + ". Protection stays on." },
-            HeaderCase { "PersonTenMinutesOldIsGone", Phase::Kind::monitoring, kNow - 3600, false,
-                { { EventKind::person, kNow - 600 } }, Tone::protected_, "Protected.",
-                "Watching the selected area since " + kOneFive + "." },
-            HeaderCase { "EventFromEarlierProtectionNeverShows", Phase::Kind::monitoring, kNow - 10, true,
-                { { EventKind::person, kNow - 11 } }, Tone::protected_, "Protected.",
-                "Watching the whole view since " + kTwoFour + "." },
-            HeaderCase { "FutureEventShows", Phase::Kind::monitoring, {}, true,
-                { { EventKind::motion, kNow + 5 } }, Tone::motion, "Motion detected.",
-                "At " + kTwoFive + ". Protection stays on." },
-            HeaderCase { "UnconfirmedMotion", Phase::Kind::monitoring, {}, true,
-                { { EventKind::unconfirmedMotion, kNow } }, Tone::motion, "Motion detected.",
-                "No person confirmed, at " + kTwoFive + ". Protection stays on." },
-            HeaderCase { "SinceUnknown", Phase::Kind::monitoring, {}, false, {}, Tone::protected_,
-                "Protected.", "Watching the selected area." },
+            { "failure shown unchanged", Kind::failed, {}, true, none, Tone::problem, "Attention.",
+                "Camera unplugged" },
+            { "person almost ten minutes old", Kind::monitoring, kNow - 3600, true,
+                std::pair(EventKind::person, kNow - 599), Tone::person, "Person detected.",
+                "At 1:55\u202FPM. Protection stays on." },
+            { "person ten minutes old is gone", Kind::monitoring, kNow - 3600, false,
+                std::pair(EventKind::person, kNow - 600), Tone::protected_, "Protected.",
+                "Watching the selected area since 1:05\u202FPM." },
+            { "event from an earlier protection", Kind::monitoring, kNow - 10, true,
+                std::pair(EventKind::person, kNow - 11), Tone::protected_, "Protected.",
+                "Watching the whole view since 2:04\u202FPM." },
+            { "future event", Kind::monitoring, {}, true, std::pair(EventKind::motion, kNow + 5),
+                Tone::motion, "Motion detected.", "At 2:05\u202FPM. Protection stays on." },
+            { "unconfirmed motion", Kind::monitoring, {}, true, std::pair(EventKind::unconfirmedMotion, kNow),
+                Tone::motion, "Motion detected.",
+                "No person confirmed, at 2:05\u202FPM. Protection stays on." },
+            { "since unknown", Kind::monitoring, {}, false, none, Tone::protected_, "Protected.",
+                "Watching the selected area." },
         };
+        for (const auto& row : rows) {
+            const Phase phase
+                = row.phase == Kind::failed ? Phase::failed("Camera unplugged") : Phase::of(row.phase);
+            const auto header = StatusPresentation::make(
+                { phase, row.monitorSince, row.areaIsFull, row.lastEvent, kNow }, "UTC");
+            EXPECT_EQ(header.tone, row.tone) << row.name;
+            EXPECT_EQ(header.title, row.title) << row.name;
+            EXPECT_EQ(header.subtitle, row.subtitle) << row.name;
+        }
+        EXPECT_EQ(StatusPresentation::make({ Phase::failed("x"), {}, true, {}, kNow }).accessibilityLabel(),
+            "State: Attention. x");
     }
 
-    INSTANTIATE_TEST_SUITE_P(States, HeaderTest, ::testing::ValuesIn(headerCases()),
-        [](const auto& testInfo) { return testInfo.param.name; });
-
-    TEST(HeaderTest, AccessibleTextJoinsTitleAndSubtitle)
+    TEST(StatusPresentation, TheFirstMatchingRuleDecidesTheIcon)
     {
-        L::setLanguage(AppLanguage::en);
-        StatusPresentation header = StatusPresentation::make({ Phase::failed("x"), {}, true, {}, kNow });
-        EXPECT_EQ(header.accessibilityLabel(), "State: Attention. x");
-    }
-
-    struct IconCase {
-        std::string name;
-        Mode mode;
-        Phase phase;
-        std::optional<double> lastEvent;
-        MenuBarState expected;
-    };
-
-    void PrintTo(const IconCase& c, std::ostream* os) { *os << c.name; }
-
-    class IconTest : public ::testing::TestWithParam<IconCase> { };
-
-    TEST_P(IconTest, FirstMatchingRuleDecides)
-    {
-        const IconCase& c = GetParam();
-        EXPECT_EQ(MenuBar::make(c.mode, c.phase, c.lastEvent, kNow), c.expected);
-    }
-
-    INSTANTIATE_TEST_SUITE_P(States, IconTest,
-        ::testing::Values(
-            IconCase { "FailureWhileOffIsOff", Mode::off, Phase::failed("x"), {}, MenuBarState::off },
-            IconCase {
-                "FailureWhilePreviewing", Mode::preview, Phase::failed("x"), {}, MenuBarState::problem },
-            IconCase {
-                "Preview", Mode::preview, Phase::of(Phase::Kind::preview), kNow, MenuBarState::preview },
-            IconCase { "StartingIsProtecting", Mode::monitor, Phase::of(Phase::Kind::starting), {},
+        const Phase monitoring = Phase::of(Kind::monitoring);
+        const struct {
+            const char* name;
+            Mode mode;
+            Phase phase;
+            std::optional<double> lastEvent;
+            MenuBarState expected;
+        } rows[] = {
+            { "failure while off is off", Mode::off, Phase::failed("x"), {}, MenuBarState::off },
+            { "failure while previewing", Mode::preview, Phase::failed("x"), {}, MenuBarState::problem },
+            { "preview", Mode::preview, Phase::of(Kind::preview), kNow, MenuBarState::preview },
+            { "starting is protecting", Mode::monitor, Phase::of(Kind::starting), {},
                 MenuBarState::protecting },
-            IconCase { "EventOf59s", Mode::monitor, kMonitoring, kNow - 59, MenuBarState::detected },
-            IconCase { "EventOf60s", Mode::monitor, kMonitoring, kNow - 60, MenuBarState::protecting },
-            IconCase { "FutureEvent", Mode::monitor, kMonitoring, kNow + 3, MenuBarState::protecting }),
-        [](const auto& testInfo) { return testInfo.param.name; });
+            { "event of 59 s", Mode::monitor, monitoring, kNow - 59, MenuBarState::detected },
+            { "event of 60 s", Mode::monitor, monitoring, kNow - 60, MenuBarState::protecting },
+            { "future event", Mode::monitor, monitoring, kNow + 3, MenuBarState::protecting },
+        };
+        for (const auto& row : rows)
+            EXPECT_EQ(MenuBar::make(row.mode, row.phase, row.lastEvent, kNow), row.expected) << row.name;
+    }
 
 } // namespace
 } // namespace vardel

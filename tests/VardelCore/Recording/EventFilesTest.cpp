@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <ctime>
 #include <fstream>
 #include <sys/stat.h>
 
@@ -16,91 +15,68 @@ namespace fs = std::filesystem;
 
 namespace {
 
-double utc(int year, int month, int day, int hour, int minute, int second)
-{
-    std::tm fields {};
-    fields.tm_year = year - 1900, fields.tm_mon = month - 1, fields.tm_mday = day;
-    fields.tm_hour = hour, fields.tm_min = minute, fields.tm_sec = second;
-    return static_cast<double>(timegm(&fields));
-}
+constexpr double kAt = 1741514703; // 2025-03-09 10:05:03 UTC, 07:05:03 in BRT3
 
 mode_t modeOf(const fs::path& path) { return static_cast<mode_t>(fs::status(path).permissions()); }
 
 std::vector<std::uint8_t> bytes(const std::string& text) { return { text.begin(), text.end() }; }
 
-struct NameCase {
-    const char* name;
-    const char* zone;
-    double at;
-    const char* stamp;
-};
-
-class EventFileNames : public ::testing::TestWithParam<NameCase> { };
-
-} // namespace
-
-TEST_P(EventFileNames, FollowTheLocalTimeOfTheZone)
+TEST(EventFiles, NamesFollowTheLocalTimeOfTheZone)
 {
-    ScopedZone zone(GetParam().zone);
-    const std::string stamp = GetParam().stamp, day = stamp.substr(0, 10);
-    EXPECT_EQ(EventFiles::dayName(GetParam().at), day);
-    EXPECT_EQ(EventFiles::photoURL("/r", GetParam().at), fs::path("/r") / day / (stamp + ".jpg"));
-    EXPECT_EQ(EventFiles::clipURL("/r", GetParam().at), fs::path("/r") / day / (stamp + ".mp4"));
+    const std::tuple<const char*, double, std::string> rows[] = {
+        { "BRT3", kAt, "2025-03-09_07-05-03" },
+        // Fractions of a second are cut off, never rounded up into the next second.
+        { "BRT3", kAt + 0.999, "2025-03-09_07-05-03" },
+        { "BRT3", 1767236399 /* 2026-01-01 02:59:59 UTC */, "2025-12-31_23-59-59" },
+        { "Europe/Berlin", 1743296400 /* 2025-03-30 01:00:00 UTC */, "2025-03-30_03-00-00" },
+    };
+    for (const auto& [name, at, stamp] : rows) {
+        ScopedZone zone(name);
+        const std::string day = stamp.substr(0, 10);
+        EXPECT_EQ(EventFiles::dayName(at), day);
+        EXPECT_EQ(EventFiles::photoURL("/r", at), fs::path("/r") / day / (stamp + ".jpg"));
+        EXPECT_EQ(EventFiles::clipURL("/r", at), fs::path("/r") / day / (stamp + ".mp4"));
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Zones, EventFileNames,
-    ::testing::Values(NameCase { "local", "BRT3", utc(2025, 3, 9, 10, 5, 3), "2025-03-09_07-05-03" },
-        // Fractions of a second are cut off, never rounded up into the next second.
-        NameCase { "fractionCut", "BRT3", utc(2025, 3, 9, 10, 5, 3) + 0.999, "2025-03-09_07-05-03" },
-        NameCase { "lastSecondOfYear", "BRT3", utc(2026, 1, 1, 2, 59, 59), "2025-12-31_23-59-59" },
-        NameCase { "summerTime", "Europe/Berlin", utc(2025, 3, 30, 1, 0, 0), "2025-03-30_03-00-00" }),
-    [](const auto& testInfo) { return std::string(testInfo.param.name); });
-
-class EventFilesOnDisk : public ::testing::Test {
-protected:
-    ScopedZone m_zone { "BRT3" };
-    OutboxFolder m_folder;
-    fs::path m_dir = m_folder.root();
-    fs::path m_root = m_dir / "data" / "events";
-    const double m_at = utc(2025, 3, 9, 10, 5, 3);
-};
-
-TEST_F(EventFilesOnDisk, PhotosAndClipsReplaceThoseOfTheSameSecondInPrivateFolders)
+TEST(EventFiles, PhotosAndClipsReplaceThoseOfTheSameSecondInPrivateFoldersAndFailuresLeaveTheSource)
 {
+    ScopedZone zone("BRT3");
+    OutboxFolder folder;
+    const fs::path dir = folder.root(), root = dir / "data" / "events";
     const mode_t oldMask = ::umask(0);
-    const fs::path first = EventFiles::writePhoto(bytes("a"), m_root, m_at);
+    const fs::path first = EventFiles::writePhoto(bytes("a"), root, kAt);
     ::umask(oldMask);
     const std::string second = "second photo";
-    EXPECT_EQ(EventFiles::writePhoto(bytes(second), m_root, m_at + 0.5), first);
-    EXPECT_EQ(first, m_root / "2025-03-09" / "2025-03-09_07-05-03.jpg");
+    EXPECT_EQ(EventFiles::writePhoto(bytes(second), root, kAt + 0.5), first);
+    EXPECT_EQ(first, root / "2025-03-09" / "2025-03-09_07-05-03.jpg");
     EXPECT_EQ(OutboxFolder::read(first), second);
     EXPECT_EQ(modeOf(first), 0600u);
-    EXPECT_EQ(modeOf(m_root / "2025-03-09"), 0700u) << "a permissive umask must not widen new folders";
-    EXPECT_EQ(modeOf(m_root), 0700u);
+    EXPECT_EQ(modeOf(root / "2025-03-09"), 0700u) << "a permissive umask must not widen new folders";
+    EXPECT_EQ(modeOf(root), 0700u);
 
-    const fs::path from = m_dir / "tmp.mp4";
+    const fs::path from = dir / "tmp.mp4";
     for (const char* clip : { "old clip", "new clip" }) {
         std::ofstream(from) << clip;
         fs::permissions(from, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
-        EXPECT_EQ(EventFiles::moveClip(from, m_root, m_at), EventFiles::clipURL(m_root, m_at));
+        EXPECT_EQ(EventFiles::moveClip(from, root, kAt), EventFiles::clipURL(root, kAt));
     }
-    EXPECT_EQ(OutboxFolder::read(EventFiles::clipURL(m_root, m_at)), "new clip");
+    EXPECT_EQ(OutboxFolder::read(EventFiles::clipURL(root, kAt)), "new clip");
     EXPECT_FALSE(fs::exists(from));
-    EXPECT_EQ(modeOf(EventFiles::clipURL(m_root, m_at)), 0600u);
+    EXPECT_EQ(modeOf(EventFiles::clipURL(root, kAt)), 0600u);
     // No scratch file is left next to the photo and the clip.
     EXPECT_EQ(std::distance(fs::directory_iterator(first.parent_path()), fs::directory_iterator()), 2);
+
+    EXPECT_THROW(EventFiles::moveClip(dir / "missing.mp4", dir / "new", kAt), fs::filesystem_error);
+    EXPECT_FALSE(fs::exists(EventFiles::clipURL(dir / "new", kAt)));
+    // A file where the day folder should be.
+    const fs::path other = dir / "other";
+    fs::create_directory(other);
+    std::ofstream(other / "2025-03-09") << "x";
+    std::ofstream(from) << "clip";
+    EXPECT_THROW(EventFiles::moveClip(from, other, kAt), fs::filesystem_error);
+    EXPECT_TRUE(fs::exists(from));
+    EXPECT_THROW(EventFiles::writePhoto(bytes("p"), other, kAt), fs::filesystem_error);
 }
 
-TEST_F(EventFilesOnDisk, FailuresAreRaisedAndLeaveTheSourceInPlace)
-{
-    EXPECT_THROW(EventFiles::moveClip(m_dir / "missing.mp4", m_root, m_at), fs::filesystem_error);
-    EXPECT_FALSE(fs::exists(EventFiles::clipURL(m_root, m_at)));
-    // A file where the day folder should be.
-    m_root = m_dir / "other";
-    fs::create_directories(m_root);
-    std::ofstream(m_root / "2025-03-09") << "x";
-    std::ofstream(m_dir / "tmp.mp4") << "clip";
-    EXPECT_THROW(EventFiles::moveClip(m_dir / "tmp.mp4", m_root, m_at), fs::filesystem_error);
-    EXPECT_TRUE(fs::exists(m_dir / "tmp.mp4"));
-    EXPECT_THROW(EventFiles::writePhoto(bytes("p"), m_root, m_at), fs::filesystem_error);
-}
+} // namespace
