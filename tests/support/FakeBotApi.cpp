@@ -1,5 +1,7 @@
 #include "FakeBotApi.h"
 
+#include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <httplib.h>
 
@@ -15,14 +17,9 @@ namespace {
     std::int64_t integerField(
         const std::map<std::string, std::string>& fields, const std::string& key, std::int64_t fallback)
     {
-        auto it = fields.find(key);
-        if (it == fields.end())
-            return fallback;
-        try {
-            return std::stoll(it->second);
-        } catch (...) {
-            return fallback;
-        }
+        if (const auto it = fields.find(key); it != fields.end())
+            std::from_chars(it->second.data(), it->second.data() + it->second.size(), fallback);
+        return fallback;
     }
 
 } // namespace
@@ -61,12 +58,9 @@ FakeBotApi::FakeBotApi(std::string token)
 
             int status = 200;
             bool drop = false;
-            const std::string callToken = call.token;
-            const std::string method = call.method;
-            std::string body = handle(callToken, method, std::move(call), status, drop);
+            std::string body = handle(std::move(call), status, drop);
             if (drop) {
-                // The head goes out, then the provider gives up: the client sees the connection close
-                // mid-answer.
+                // The head goes out, then the provider gives up: the connection closes mid-answer.
                 response.set_chunked_content_provider(
                     "application/json", [](std::size_t, httplib::DataSink&) { return false; });
                 return;
@@ -151,25 +145,19 @@ std::vector<FakeBotApi::Call> FakeBotApi::calls() const
 
 std::vector<FakeBotApi::Call> FakeBotApi::callsOf(const std::string& method) const
 {
-    std::vector<Call> found;
-    for (auto& call : calls())
-        if (call.method == method)
-            found.push_back(std::move(call));
+    auto found = calls();
+    std::erase_if(found, [&](const Call& call) { return call.method != method; });
     return found;
 }
 
 bool FakeBotApi::waitForCalls(std::size_t count, double timeoutSeconds) const
 {
-    std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(
-        lock, std::chrono::duration<double>(timeoutSeconds), [&] { return m_calls.size() >= count; });
+    return waitUntil([&] { return m_calls.size() >= count; }, timeoutSeconds);
 }
 
 bool FakeBotApi::waitForHeld(std::size_t count, double timeoutSeconds) const
 {
-    std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(
-        lock, std::chrono::duration<double>(timeoutSeconds), [&] { return m_held >= count; });
+    return waitUntil([&] { return m_held >= count; }, timeoutSeconds);
 }
 
 void FakeBotApi::release()
@@ -183,19 +171,18 @@ void FakeBotApi::release()
 
 std::optional<FakeBotApi::Fault> FakeBotApi::takeFault(const std::string& method)
 {
-    for (auto it = m_faults.begin(); it != m_faults.end(); ++it) {
-        if (it->method.empty() || it->method == method) {
-            Fault fault = std::move(it->fault);
-            m_faults.erase(it);
-            return fault;
-        }
-    }
-    return std::nullopt;
+    const auto it = std::ranges::find_if(
+        m_faults, [&](const Pending& pending) { return pending.method.empty() || pending.method == method; });
+    if (it == m_faults.end())
+        return std::nullopt;
+    Fault fault = std::move(it->fault);
+    m_faults.erase(it);
+    return fault;
 }
 
-std::string FakeBotApi::handle(
-    const std::string& token, const std::string& method, Call call, int& status, bool& drop)
+std::string FakeBotApi::handle(Call call, int& status, bool& drop)
 {
+    const std::string& method = call.method;
     std::unique_lock lock(m_mutex);
     m_calls.push_back(call);
     m_changed.notify_all();
@@ -223,30 +210,26 @@ std::string FakeBotApi::handle(
         }
     }
 
-    if (token != m_token) {
-        status = 401;
-        return errorEnvelope(401, "Unauthorized").dump();
-    }
+    const auto fail = [&](int code, const std::string& description) {
+        status = code;
+        return errorEnvelope(code, description).dump();
+    };
+    if (call.token != m_token)
+        return fail(401, "Unauthorized");
     nlohmann::json result;
     if (method == "getUpdates") {
         bool conflict = false;
         result = updatesFor(call, lock, conflict);
         if (conflict) {
             ++m_conflicts;
-            status = 409;
-            return errorEnvelope(409,
-                "Conflict: terminated by other getUpdates request; make sure that only one bot instance is "
-                "running")
-                .dump();
+            return fail(409, "Conflict: terminated by other getUpdates request");
         }
     } else if (auto it = m_results.find(method); it != m_results.end()) {
         result = it->second;
     } else {
         result = resultFor(call);
-        if (result.is_null()) {
-            status = 404;
-            return errorEnvelope(404, "Not Found").dump();
-        }
+        if (result.is_null())
+            return fail(404, "Not Found");
     }
     status = 200;
     return nlohmann::json({ { "ok", true }, { "result", result } }).dump();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -18,26 +19,12 @@ class Server;
 
 namespace vardel::test {
 
-// An in-process Telegram Bot API on 127.0.0.1 (a free port), served by cpp-httplib on its own threads.
-// It speaks the real envelope ({"ok": true, "result": ...} or {"ok": false, "error_code", "description",
-// "parameters"}), answers "POST /bot<token>/<method>" with form-encoded or multipart bodies, and records
-// every call: method, token, text fields, uploaded files (field name, file name, content type, bytes) and
-// the raw body, for exact checks.
-//
-// Typical use:
-//     FakeBotApi api;                                   // token "123456:TEST..." (kToken)
-//     TelegramClient client(tokenFn, chatFn, http, api.endpoint());
-//     api.failNext(FakeBotApi::Fault::httpError(400, "Bad Request: chat not found"));
-//     ... send ...; auto calls = api.calls();
-//
-// Answers: alert methods get a message result; "getMe" a bot; "getUpdates" long-polls the updates queued
-// with `pushUpdate` ("offset" confirms and drops older updates, "timeout" waits up to that many seconds,
-// "limit" caps the count; a second getUpdates while one is open ends the open one with 409 Conflict, as
-// Telegram does); any method can be given a fixed result with `setResult`. A wrong token gets
-// 401 Unauthorized, an unknown method 404 Not Found, like the real service.
-//
-// Faults are consumed one per call, in the order queued, by the next call of the named method (or of any
-// method when none is named). Shutdown (the destructor) releases held and delayed calls at once.
+// An in-process Telegram Bot API on a free 127.0.0.1 port, served by cpp-httplib on its own threads. It
+// answers "POST /bot<token>/<method>" (form or multipart) in the real envelope and records every call.
+// "getUpdates" long-polls the updates queued with `pushUpdate`, honouring "offset", "timeout" and "limit";
+// a second poll ends the open one with 409 Conflict. A wrong token gets 401, an unknown method 404.
+// Faults are consumed one per call, in order, by the next call of the named method (any method when none is
+// named). The destructor releases held and delayed calls at once.
 class FakeBotApi {
 public:
     static constexpr const char* kToken = "123456:TEST-abcdefghijklmnopqrstuvwxyz012345";
@@ -69,14 +56,13 @@ public:
         std::string body;
         double seconds = 0;
 
-        // A Telegram error answer: {"ok": false, "error_code": status, "description": description}.
         static Fault httpError(int status, const std::string& description);
         // 429 with "parameters": {"retry_after": seconds}.
         static Fault tooManyRequests(double retryAfter);
         // Any status with any body, e.g. an HTML proxy page.
         static Fault answer(int status, std::string body)
         {
-            return { Kind::answer, status, std::move(body), 0 };
+            return { Kind::answer, status, std::move(body) };
         }
         static Fault notJson(int status = 502)
         {
@@ -85,9 +71,9 @@ public:
         // Answers normally, but only after `seconds` (longer than the client's time-out to provoke one).
         static Fault delay(double seconds) { return { Kind::delay, 200, {}, seconds }; }
         // Blocks the call until `release()` or shutdown, then answers normally.
-        static Fault hold() { return { Kind::hold, 200, {}, 0 }; }
+        static Fault hold() { return { Kind::hold }; }
         // Sends the response head, then closes the connection without a body.
-        static Fault dropConnection() { return { Kind::drop, 200, {}, 0 }; }
+        static Fault dropConnection() { return { Kind::drop }; }
     };
 
     explicit FakeBotApi(std::string token = kToken);
@@ -96,17 +82,15 @@ public:
     FakeBotApi(const FakeBotApi&) = delete;
     FakeBotApi& operator=(const FakeBotApi&) = delete;
 
-    // "http://127.0.0.1:<port>", to be passed as the client's endpoint.
     std::string endpoint() const;
     int port() const { return m_port; }
     const std::string& token() const { return m_token; }
 
     void failNext(Fault fault, const std::string& method = {});
     void setResult(const std::string& method, nlohmann::json result);
-    // Queues an update for getUpdates and returns its update_id (1, 2, ...). `update` is the update
-    // object without "update_id", e.g. {"message": {...}}.
+    // Queues an update ({"message": ...}, without "update_id") and returns its update_id (1, 2, ...).
     std::int64_t pushUpdate(nlohmann::json update);
-    // A new text message in chat `chatID` of `chatType`, dated now, for `pushUpdate`.
+    // A text message dated now, for `pushUpdate`.
     static nlohmann::json textMessage(
         std::int64_t chatID, const std::string& text, const std::string& chatType = "private");
     // How many getUpdates calls were ended by a later one (409 Conflict).
@@ -114,9 +98,8 @@ public:
 
     std::vector<Call> calls() const;
     std::vector<Call> callsOf(const std::string& method) const;
-    // Waits (condition, not sleep) until at least `count` calls arrived; false after `timeoutSeconds`.
+    // Wait until at least `count` calls arrived, or are held by a `hold` fault; false after the time-out.
     bool waitForCalls(std::size_t count, double timeoutSeconds = 5) const;
-    // Waits until `count` calls are held by a `hold` fault.
     bool waitForHeld(std::size_t count, double timeoutSeconds = 5) const;
     void release();
 
@@ -126,8 +109,12 @@ private:
         Fault fault;
     };
 
-    std::string handle(
-        const std::string& token, const std::string& method, Call call, int& status, bool& drop);
+    template <typename Done> bool waitUntil(Done done, double seconds) const
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::duration<double>(seconds), done);
+    }
+    std::string handle(Call call, int& status, bool& drop);
     std::optional<Fault> takeFault(const std::string& method);
     nlohmann::json resultFor(const Call& call);
     // Sets `conflict` when a later getUpdates call ended this one.

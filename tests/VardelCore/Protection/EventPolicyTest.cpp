@@ -75,6 +75,7 @@ TEST(EventPolicy, CandidateDoesNotCommitUntilTold)
     EXPECT_TRUE(policy.isCandidate(0.3, t + 0.3, kArmed)); // still due: nothing was committed
     policy.commit(t + 0.3);
     EXPECT_FALSE(policy.isCandidate(0.3, t + 1, kArmed));
+    EXPECT_FALSE(policy.isCandidate(0.3, t + 61, kArmed)) << "the commit starts a new run";
 }
 
 TEST(EventPolicy, TriggerFramesBelowOneStillNeedsAChangedFrame)

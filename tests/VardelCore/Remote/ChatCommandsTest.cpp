@@ -19,46 +19,37 @@ namespace {
                     { "chat", { { "id", kChat }, { "type", "private" } } }, { "text", text } } } };
     }
 
-    struct Case {
-        std::string name;
-        nlohmann::json update;
-        std::optional<ChatCommand> command;
-    };
-
-    void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
-
-    class Judge : public testing::TestWithParam<Case> { };
-
-    TEST_P(Judge, ObeysOnlyFreshCommandsOfThePairedPrivateChat)
-    {
-        const auto verdict = ChatCommands::judge(GetParam().update, kChat, kNow);
-        EXPECT_EQ(verdict.command, GetParam().command);
-        EXPECT_EQ(verdict.ignored.empty(), verdict.command.has_value());
-    }
-
     nlohmann::json with(nlohmann::json update, const std::string& pointer, nlohmann::json value)
     {
         update[nlohmann::json::json_pointer(pointer)] = std::move(value);
         return update;
     }
 
-    INSTANTIATE_TEST_SUITE_P(Updates, Judge,
-        testing::Values(Case { "status", message("/status"), ChatCommand::status },
-            Case {
-                "addressedToTheBotInOtherCase", message("/Disarm@brisko_ana_bot now"), ChatCommand::disarm },
-            Case { "unknownCommandAsksForHelp", message("/foo"), ChatCommand::help },
-            Case { "pairingStartIsNotACommand", message("/start 123456"), std::nullopt },
-            Case { "plainText", message("arm"), std::nullopt },
-            Case { "almostStale", message("/arm", ChatCommands::kMaxAge - 1), ChatCommand::arm },
-            Case { "stale", message("/arm", ChatCommands::kMaxAge + 1), std::nullopt },
-            Case { "anotherChat", with(message("/arm"), "/message/chat/id", kChat + 1), std::nullopt },
-            Case { "group", with(message("/arm"), "/message/chat/type", "group"), std::nullopt },
-            Case { "forwarded", with(message("/arm"), "/message/forward_origin", { { "type", "user" } }),
+    TEST(Judge, ObeysOnlyFreshCommandsOfThePairedPrivateChat)
+    {
+        const std::tuple<const char*, nlohmann::json, std::optional<ChatCommand>> rows[] = {
+            { "status", message("/status"), ChatCommand::status },
+            { "addressed to the bot in other case", message("/Disarm@brisko_ana_bot now"),
+                ChatCommand::disarm },
+            { "unknown command asks for help", message("/foo"), ChatCommand::help },
+            { "pairing start is not a command", message("/start 123456"), std::nullopt },
+            { "plain text", message("arm"), std::nullopt },
+            { "almost stale", message("/arm", ChatCommands::kMaxAge - 1), ChatCommand::arm },
+            { "stale", message("/arm", ChatCommands::kMaxAge + 1), std::nullopt },
+            { "another chat", with(message("/arm"), "/message/chat/id", kChat + 1), std::nullopt },
+            { "group", with(message("/arm"), "/message/chat/type", "group"), std::nullopt },
+            { "forwarded", with(message("/arm"), "/message/forward_origin", { { "type", "user" } }),
                 std::nullopt },
-            Case { "edited", { { "update_id", 8 }, { "edited_message", message("/arm")["message"] } },
+            { "edited", { { "update_id", 8 }, { "edited_message", message("/arm")["message"] } },
                 std::nullopt },
-            Case { "textNotAString", with(message("/arm"), "/message/text", 5), std::nullopt }),
-        [](const auto& param) { return param.param.name; });
+            { "text not a string", with(message("/arm"), "/message/text", 5), std::nullopt },
+        };
+        for (const auto& [name, update, command] : rows) {
+            const auto verdict = ChatCommands::judge(update, kChat, kNow);
+            EXPECT_EQ(verdict.command, command) << name;
+            EXPECT_EQ(verdict.ignored.empty(), verdict.command.has_value()) << name;
+        }
+    }
 
     TEST(SpanTimes, NameTheDayOnlyWhenItChanges)
     {

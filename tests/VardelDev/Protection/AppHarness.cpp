@@ -1,21 +1,24 @@
 #include "AppHarness.h"
+#include "FakeBotApi.h"
+#include "FileCameraSource.h"
+#include "MemorySecretStore.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
-#include <QTcpSocket>
+#include <QTcpServer>
 #include <QTimer>
 
+#include <algorithm>
 #include <fstream>
-#include <sstream>
 
 namespace vardel::test {
 
 namespace fs = std::filesystem;
 
 DataFolder::DataFolder(DetectionMode mode)
-    : root(fs::temp_directory_path() / ("brisko-app-" + std::to_string(::getpid()) + "-"
-          + std::to_string(reinterpret_cast<std::uintptr_t>(this))))
+    : root(fs::temp_directory_path()
+        / ("brisko-app-" + std::to_string(::getpid()) + "-"
+            + std::to_string(reinterpret_cast<std::uintptr_t>(this))))
     , paths(root / "data")
 {
     fs::remove_all(root);
@@ -45,7 +48,8 @@ std::vector<fs::path> DataFolder::eventFiles(const std::string& extension) const
 {
     std::vector<fs::path> found;
     std::error_code error;
-    for (fs::recursive_directory_iterator it(paths.events(), error), end; !error && it != end; it.increment(error))
+    for (fs::recursive_directory_iterator it(paths.events(), error), end; !error && it != end;
+         it.increment(error))
         if (it->path().extension() == extension)
             found.push_back(it->path());
     return found;
@@ -54,9 +58,7 @@ std::vector<fs::path> DataFolder::eventFiles(const std::string& extension) const
 std::string DataFolder::read(const fs::path& file)
 {
     std::ifstream in(file, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
+    return { std::istreambuf_iterator<char>(in), {} };
 }
 
 bool runUntil(const std::function<bool()>& done, double seconds)
@@ -72,6 +74,27 @@ bool runUntil(const std::function<bool()>& done, double seconds)
     return true;
 }
 
+double HurriedClock::now() const
+{
+    std::lock_guard guard(m_mutex);
+    return SystemClock().now() + aheadLocked();
+}
+
+void HurriedClock::hurry(double seconds, double over)
+{
+    std::lock_guard guard(m_mutex);
+    m_ahead = aheadLocked();
+    m_extra = seconds;
+    m_over = over;
+    m_since = std::chrono::steady_clock::now();
+}
+
+double HurriedClock::aheadLocked() const
+{
+    const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - m_since;
+    return m_ahead + m_extra * std::min(1.0, spent.count() / m_over);
+}
+
 int freePort()
 {
     QTcpServer probe;
@@ -79,23 +102,16 @@ int freePort()
     return probe.serverPort();
 }
 
-TcpRelay::TcpRelay(int port, int target)
-    : m_target(target)
+Model::Options appOptions(const DataFolder& folder, const std::string& endpoint, const fs::path& video,
+    std::shared_ptr<const Clock> clock)
 {
-    m_server.listen(QHostAddress::LocalHost, static_cast<quint16>(port));
-    connect(&m_server, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket* in = m_server.nextPendingConnection()) {
-            auto* out = new QTcpSocket(in);
-            // Writes made while `out` still connects are buffered by the socket.
-            out->connectToHost(QHostAddress::LocalHost, static_cast<quint16>(m_target));
-            connect(in, &QTcpSocket::readyRead, out, [in, out] { out->write(in->readAll()); });
-            connect(out, &QTcpSocket::readyRead, in, [in, out] { in->write(out->readAll()); });
-            connect(out, &QTcpSocket::disconnected, in, [in] { in->disconnectFromHost(); });
-            connect(in, &QTcpSocket::disconnected, in, [in] { in->deleteLater(); });
-            if (in->bytesAvailable() > 0)
-                out->write(in->readAll());
-        }
-    });
+    Model::Options options;
+    options.paths = folder.paths;
+    options.camera = std::make_unique<FileCameraSource>(video.string());
+    options.secrets = std::make_shared<MemorySecretStore>(FakeBotApi::kToken);
+    options.endpoint = endpoint;
+    options.clock = std::move(clock);
+    return options;
 }
 
 } // namespace vardel::test

@@ -1,13 +1,14 @@
 #pragma once
 
+#include "Clock.h"
+#include "Model.h"
 #include "Paths.h"
 #include "Settings.h"
 
-#include <QObject>
-#include <QTcpServer>
-
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -37,16 +38,26 @@ bool runUntil(const std::function<bool()>& done, double seconds);
 // A free loopback port: nothing listens on it once this returns.
 int freePort();
 
-// Forwards every connection made to `port` on 127.0.0.1 to `target`, on the Qt event loop; stands in for
-// a service that starts listening late.
-class TcpRelay final : public QObject {
+// A model over `video` that alerts through `endpoint`, with the bot token in memory.
+Model::Options appOptions(const DataFolder& folder, const std::string& endpoint,
+    const std::filesystem::path& video = kStreetVideo, std::shared_ptr<const Clock> clock = nullptr);
+
+// The system clock, which `hurry` moves `seconds` ahead, spread over the next `over` real seconds: waits the
+// application counts in its own time (settling, warm-up, a covered lens) end early while frames keep
+// coming at a steady, plausible pace.
+class HurriedClock final : public Clock {
 public:
-    TcpRelay(int port, int target);
-    bool listening() const { return m_server.isListening(); }
+    double now() const override;
+    void hurry(double seconds, double over = 1.0);
 
 private:
-    QTcpServer m_server;
-    int m_target;
+    double aheadLocked() const;
+
+    mutable std::mutex m_mutex;
+    double m_ahead = 0;
+    double m_extra = 0;
+    double m_over = 1;
+    std::chrono::steady_clock::time_point m_since;
 };
 
 } // namespace vardel::test

@@ -9,11 +9,10 @@
 #include <QElapsedTimer>
 #include <QProcess>
 
-#include <fstream>
+#include <gtest/gtest.h>
 
 #include <algorithm>
-
-#include <gtest/gtest.h>
+#include <fstream>
 
 namespace vardel::test {
 namespace {
@@ -22,6 +21,7 @@ namespace {
 
     // The real executable, run as a child process without a display or session bus: the bot token then
     // lives in the private file of the data folder, and the Bot API address comes from the user defaults.
+    // QProcess kills it if it is still running at the end.
     class Brisko {
     public:
         Brisko(const DataFolder& folder, const std::string& endpoint)
@@ -37,14 +37,6 @@ namespace {
             environment.insert("XDG_CONFIG_HOME", QString::fromStdString(config.string()));
             m_process.setProcessEnvironment(environment);
         }
-        ~Brisko()
-        {
-            if (m_process.state() != QProcess::NotRunning) {
-                m_process.kill();
-                m_process.waitForFinished(5000);
-            }
-        }
-
         static fs::path executable()
         {
             return fs::path(QCoreApplication::applicationDirPath().toStdString()) / ".." / "VardelDev"
@@ -56,20 +48,15 @@ namespace {
             QStringList list { "--data-dir", QString::fromStdString(m_folder.paths.data().string()) };
             for (const auto& argument : arguments)
                 list << QString::fromStdString(argument);
-            m_output.clear();
             m_process.start(QString::fromStdString(executable().string()), list);
             m_process.waitForStarted(5000);
         }
-        // Waits until the process wrote `text` to its error output.
         bool waitForOutput(const std::string& text, double seconds)
         {
             return runUntil([&] { return output().find(text) != std::string::npos; }, seconds);
         }
-        std::string output()
-        {
-            m_output += m_process.readAllStandardError().toStdString();
-            return m_output;
-        }
+        // What it wrote to its error output so far.
+        std::string output() { return m_output += m_process.readAllStandardError().toStdString(); }
         // SIGTERM, then the seconds until the process was gone.
         double terminate()
         {
@@ -94,19 +81,12 @@ namespace {
         std::string m_output;
     };
 
-    void storeToken(const DataFolder& folder)
-    {
-        FileSecretStore(folder.paths.secrets(), AppInfo::keychainService(), "telegram-bot")
-            .write(FakeBotApi::kToken);
-    }
-
-    std::vector<std::string> textsSent(const std::vector<FakeBotApi::Call>& calls, std::size_t from = 0)
+    std::vector<std::string> textsSent(const FakeBotApi& api, std::size_t from)
     {
         std::vector<std::string> texts;
-        for (std::size_t i = from; i < calls.size(); ++i)
-            if (calls[i].fields.count("text"))
-                texts.push_back(calls[i].fields.at("text"));
-        return texts;
+        for (const auto& call : api.callsOf("sendMessage"))
+            texts.push_back(call.fields.at("text"));
+        return { texts.begin() + static_cast<std::ptrdiff_t>(std::min(from, texts.size())), texts.end() };
     }
 
     class BriskoProcess : public testing::Test {
@@ -126,7 +106,8 @@ namespace {
     TEST_F(BriskoProcess, QuitsPromptlyWithABacklogThatTheNextStartSends)
     {
         DataFolder folder;
-        storeToken(folder);
+        FileSecretStore(folder.paths.secrets(), AppInfo::keychainService(), "telegram-bot")
+            .write(FakeBotApi::kToken);
         const std::vector<std::string> backlog { "waiting 1", "waiting 2", "waiting 3" };
         {
             Outbox outbox(folder.paths.outbox());
@@ -155,33 +136,33 @@ namespace {
             EXPECT_NE(waiting[i].find(backlog[i]), std::string::npos) << waiting[i];
 
         api.release();
-        const std::size_t before = api.calls().size();
+        const std::size_t before = api.callsOf("sendMessage").size();
         Brisko next(folder, api.endpoint());
         next.start({});
         // The backlog first; then, as the run ended on a signal while protecting, word of the restart
         // (enqueued once protection is back, so possibly after the backlog has gone out).
-        auto offline = [](const std::vector<std::string>& texts, std::size_t from) {
-            return std::count_if(texts.begin() + static_cast<std::ptrdiff_t>(std::min(from, texts.size())),
-                texts.end(),
-                [](const std::string& text) { return text.find(" was offline from ") != std::string::npos; });
-        };
+        const auto offline
+            = [](const std::string& text) { return text.find(" was offline from ") != std::string::npos; };
         ASSERT_TRUE(runUntil(
             [&] {
                 return Outbox(folder.paths.outbox()).pending().empty()
-                    && offline(textsSent(api.calls(), before), waiting.size()) > 0;
+                    && std::ranges::any_of(textsSent(api, before), offline);
             },
             30))
             << next.output();
-        const auto texts = textsSent(api.calls(), before);
+        const auto texts = textsSent(api, before);
+        ASSERT_GE(texts.size(), backlog.size());
         EXPECT_EQ(std::vector<std::string>(texts.begin(), texts.begin() + 3), backlog);
-        EXPECT_EQ(offline(texts, waiting.size()), 1);
+        EXPECT_EQ(std::ranges::count_if(texts, offline), 1);
         EXPECT_LT(next.terminate(), 10.0);
         EXPECT_EQ(next.exitCode(), 0);
     }
 
+    using Arguments = std::vector<std::string>;
+
     struct BadInput {
         std::string name;
-        std::function<std::vector<std::string>(const DataFolder&)> prepare; // returns the arguments
+        std::function<Arguments(const DataFolder&)> prepare;
         int exitCode; // -1: keeps running until stopped
         std::string message;
     };
@@ -216,33 +197,29 @@ namespace {
         }
     }
 
-    std::string badName(const testing::TestParamInfo<BadInput>& info) { return info.param.name; }
-
     INSTANTIATE_TEST_SUITE_P(Brisko, BriskoBadInput,
-        testing::Values(
-            BadInput { "missingCameraFile",
-                [](const DataFolder& folder) {
-                    return std::vector<std::string> { "--camera-file", (folder.root / "none.mp4").string() };
-                },
-                2, "cannot use" },
+        testing::Values(BadInput { "missingCameraFile",
+                            [](const DataFolder& f) -> Arguments {
+                                return { "--camera-file", (f.root / "none.mp4").string() };
+                            },
+                            2, "cannot use" },
             BadInput { "cameraFileNotAVideo",
-                [](const DataFolder& folder) {
-                    return std::vector<std::string> { "--camera-file", folder.paths.config().string() };
+                [](const DataFolder& f) -> Arguments {
+                    return { "--camera-file", f.paths.config().string() };
                 },
                 2, "cannot use" },
             BadInput { "dataFolderCannotBeCreated",
-                [](const DataFolder& folder) {
-                    return std::vector<std::string> { "--data-dir",
-                        (folder.paths.config() / "data").string() };
+                [](const DataFolder& f) -> Arguments {
+                    return { "--data-dir", (f.paths.config() / "data").string() };
                 },
                 2, "cannot use the data folder" },
             BadInput { "corruptSettings",
-                [](const DataFolder& folder) {
-                    AtomicFile::write(folder.paths.config(), "{\"chat_id\": 42, \"roi\": [0, 0");
-                    return std::vector<std::string> { "--camera-file", kStreetVideo.string(), "--arm" };
+                [](const DataFolder& f) -> Arguments {
+                    AtomicFile::write(f.paths.config(), "{\"chat_id\": 42, \"roi\": [0, 0");
+                    return { "--camera-file", kStreetVideo.string(), "--arm" };
                 },
                 -1, "config.json.unreadable" }),
-        badName);
+        [](const auto& info) { return info.param.name; });
 
 } // namespace
 } // namespace vardel::test
