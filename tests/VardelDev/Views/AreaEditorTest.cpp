@@ -2,8 +2,6 @@
 #include "L.h"
 #include "ViewHarness.h"
 
-#include <QCoreApplication>
-#include <QMouseEvent>
 #include <gtest/gtest.h>
 
 namespace vardel::test {
@@ -22,20 +20,13 @@ namespace {
             view.model.setEditingArea(true);
         }
 
-        void mouse(QEvent::Type type, QPoint at, Qt::MouseButtons held)
-        {
-            const QPointF local(at);
-            QMouseEvent event(type, local, editor.mapToGlobal(local), Qt::LeftButton, held, Qt::NoModifier);
-            QCoreApplication::sendEvent(&editor, &event);
-        }
-
         void drag(QPoint from, QPoint to)
         {
-            mouse(QEvent::MouseButtonPress, from, Qt::LeftButton);
+            mouse(&editor, QEvent::MouseButtonPress, from);
             // In steps, as a hand would: the first step decides between moving and drawing.
-            mouse(QEvent::MouseMove, from + (to - from) / 4, Qt::LeftButton);
-            mouse(QEvent::MouseMove, to, Qt::LeftButton);
-            mouse(QEvent::MouseButtonRelease, to, Qt::NoButton);
+            mouse(&editor, QEvent::MouseMove, from + (to - from) / 4);
+            mouse(&editor, QEvent::MouseMove, to);
+            mouse(&editor, QEvent::MouseButtonRelease, to);
         }
 
         static void expectNear(const ROI& actual, const ROI& expected)

@@ -1,25 +1,22 @@
 #pragma once
 
 // Finds texts a window cannot show whole: a label whose text runs past its width (or, when it wraps, past
-// its height), a button or check box narrower or lower than its text needs. Lay the window out and show it
-// (offscreen is fine) before asking.
+// its height), a button or check box narrower or lower than its text needs, and anything reaching past the
+// window's right edge (windows scroll only vertically). Lay the window out and show it (offscreen is fine)
+// before asking.
 
 #include <QAbstractButton>
+#include <QDir>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QWidget>
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 namespace vardel::test {
-
-inline std::string describe(const QWidget* widget, const QString& text)
-{
-    const QString name = widget->objectName().isEmpty() ? QString::fromLatin1(widget->metaObject()->className())
-                                                        : widget->objectName();
-    return name.toStdString() + " \"" + text.toStdString() + "\"";
-}
 
 inline bool labelFits(const QLabel& label)
 {
@@ -28,34 +25,43 @@ inline bool labelFits(const QLabel& label)
         return true; // rich text lays itself out in its document; the layout gives it its size hint
     const QRect room = label.contentsRect();
     const QFontMetrics metrics(label.font());
-    if (!label.wordWrap())
-        return metrics.boundingRect(QRect(0, 0, 100000, 100000), 0, text).width() <= room.width()
-            && metrics.height() <= room.height();
-    const QRect needed = metrics.boundingRect(QRect(0, 0, room.width(), 100000), Qt::TextWordWrap, text);
-    return needed.width() <= room.width() && needed.height() <= room.height();
+    const QRect needed = label.wordWrap()
+        ? metrics.boundingRect(QRect(0, 0, room.width(), 100000), Qt::TextWordWrap, text)
+        : metrics.boundingRect(QRect(0, 0, 100000, 100000), 0, text);
+    return needed.width() <= room.width() && std::max(needed.height(), metrics.height()) <= room.height();
 }
 
-inline bool buttonFits(const QAbstractButton& button)
-{
-    if (button.text().isEmpty())
-        return true;
-    const QSize needed = button.sizeHint();
-    return needed.width() <= button.width() && needed.height() <= button.height();
-}
-
-// Every visible label and button under `top` whose text does not fit, described as "name "text"".
+// Every visible widget under `top` that does not show its text whole, described as "name "text"".
 inline std::vector<std::string> clippedTexts(const QWidget& top)
 {
     std::vector<std::string> clipped;
-    for (const QLabel* label : top.findChildren<QLabel*>()) {
-        if (label->isVisibleTo(&top) && !labelFits(*label))
-            clipped.push_back(describe(label, label->text()));
-    }
-    for (const QAbstractButton* button : top.findChildren<QAbstractButton*>()) {
-        if (button->isVisibleTo(&top) && !buttonFits(*button))
-            clipped.push_back(describe(button, button->text()));
+    for (const QWidget* widget : top.findChildren<QWidget*>()) {
+        if (!widget->isVisibleTo(&top))
+            continue;
+        const auto* label = qobject_cast<const QLabel*>(widget);
+        const auto* button = qobject_cast<const QAbstractButton*>(widget);
+        const QString text = label ? label->text() : button ? button->text() : QString();
+        const QSize needed = button && !text.isEmpty() ? button->sizeHint() : QSize();
+        if ((label && !labelFits(*label)) || needed.width() > widget->width()
+            || needed.height() > widget->height()
+            || widget->mapTo(&top, QPoint(widget->width(), 0)).x() > top.width()) {
+            const QString name = widget->objectName().isEmpty()
+                ? QString::fromLatin1(widget->metaObject()->className())
+                : widget->objectName();
+            clipped.push_back(name.toStdString() + " \"" + text.toStdString() + "\"");
+        }
     }
     return clipped;
+}
+
+// Expects every text of the shown `window` whole and keeps its picture as "screenshots/<name>.png" in the
+// working folder (the build's test folder under CTest).
+inline void expectTextsWhole(QWidget& window, const std::string& name)
+{
+    EXPECT_EQ(clippedTexts(window), std::vector<std::string> {}) << name;
+    const QString file = QString::fromStdString("screenshots/" + name + ".png");
+    QDir().mkpath(QFileInfo(file).path());
+    EXPECT_TRUE(window.grab().save(file, "PNG", 80)) << name; // light compression: quick to write
 }
 
 } // namespace vardel::test

@@ -7,28 +7,15 @@
 namespace vardel::test {
 namespace {
 
-    struct Quoting {
-        std::string name;
-        std::string program;
-        std::string exec;
-    };
-
-    void PrintTo(const Quoting& quoting, std::ostream* out) { *out << quoting.name; }
-
-    class ExecArgument : public testing::TestWithParam<Quoting> { };
-
     // The session must start the same program, whatever the folder's name holds.
-    TEST_P(ExecArgument, StartsTheProgramItNames)
+    TEST(Autostart, ExecArgumentStartsTheProgramItNames)
     {
-        EXPECT_EQ(Autostart::execArgument(GetParam().program), GetParam().exec);
+        for (const auto& [program, exec] : { std::pair { "/usr/bin/brisko", "/usr/bin/brisko" },
+                 { "/opt/My Apps/brisko", "\"/opt/My Apps/brisko\"" },
+                 { "/home/a$b\"c/brisko", "\"/home/a\\\\$b\\\\\"c/brisko\"" },
+                 { "/tmp/100%/brisko", "/tmp/100%%/brisko" } })
+            EXPECT_EQ(Autostart::execArgument(program), exec);
     }
-
-    INSTANTIATE_TEST_SUITE_P(Autostart, ExecArgument,
-        testing::Values(Quoting { "plain", "/usr/bin/brisko", "/usr/bin/brisko" },
-            Quoting { "space", "/opt/My Apps/brisko", "\"/opt/My Apps/brisko\"" },
-            Quoting { "dollarAndQuote", "/home/a$b\"c/brisko", "\"/home/a\\\\$b\\\\\"c/brisko\"" },
-            Quoting { "percent", "/tmp/100%/brisko", "/tmp/100%%/brisko" }),
-        [](const testing::TestParamInfo<Quoting>& quoting) { return quoting.param.name; });
 
     // Desktops skip an entry the user switched off in their own settings; so does the switch.
     TEST(Autostart, EntrySwitchedOffElsewhereReadsAsOff)
