@@ -182,9 +182,9 @@ namespace {
                 { "from", { { "first_name", "Maria" } } } } } });
         ASSERT_TRUE(runUntil([&] { return find(window, "obConfYes")->isVisible(); }, 10));
         click(window, "obConfYes");
+        ASSERT_TRUE(runUntil([&] { return flow->step() == ObStep::test; }, 10));
         EXPECT_EQ(run.app->settings().chatID, 77);
 
-        ASSERT_EQ(flow->step(), ObStep::test);
         click(window, "setSendTest");
         ASSERT_TRUE(runUntil([&] { return flow->testState().kind == Kind::sent; }, 20));
         click(window, "obTestArrived");

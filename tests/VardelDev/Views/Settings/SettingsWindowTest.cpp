@@ -77,12 +77,12 @@ namespace {
         EXPECT_FALSE(screen.find<QPushButton>("wholeArea")->isEnabled());
 
         screen.find<QRadioButton>("motion")->click();
-        EXPECT_EQ(screen.stored().detectionMode, DetectionMode::motion);
+        EXPECT_TRUE(runUntil([&] { return screen.stored().detectionMode == DetectionMode::motion; }, 5));
         screen.find<QRadioButton>("low")->click();
         EXPECT_TRUE(runUntil([&] { return screen.stored().sensitivity == 4; }, 5));
 
         emit screen.find<QComboBox>("language")->activated(2);
-        EXPECT_EQ(screen.stored().language, AppLanguage::es);
+        EXPECT_TRUE(runUntil([&] { return screen.stored().language == AppLanguage::es; }, 5));
         EXPECT_EQ(screen.find<QPushButton>("sendTest")->text(), qt(K::setSendTest, AppLanguage::es));
 
         auto* startAtLogin = screen.find<QCheckBox>("startAtLogin");
