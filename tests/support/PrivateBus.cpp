@@ -143,7 +143,10 @@ pid_t PrivateBus::start(
 PrivateBus::Run PrivateBus::run(
     const std::vector<std::string>& argv, const std::vector<std::string>& env, double timeoutSeconds)
 {
+    // Each run reads only its own output: the name repeats from run to run and the file is appended to.
     const fs::path output = m_dir / ("output-" + std::to_string(m_children.size()));
+    std::error_code ignored;
+    fs::remove(output, ignored);
     const pid_t pid = spawn(argv, env, -1, output);
     Run result;
     result.status = pid > 0 ? reap(pid, timeoutSeconds) : -1;

@@ -1,7 +1,5 @@
 #include "AppHarness.h"
-#include "FileCameraSource.h"
 #include "L.h"
-#include "MemorySecretStore.h"
 #include "Model.h"
 #include "Outbox.h"
 #include "SettingsStore.h"
@@ -40,16 +38,6 @@ namespace {
         fs::remove(folder.paths.config());
         fs::create_directory(folder.paths.config());
         fs::create_directory(folder.paths.config() / "x");
-    }
-
-    Model::Options optionsFor(const DataFolder& folder)
-    {
-        Model::Options options;
-        options.paths = folder.paths;
-        options.camera = std::make_unique<FileCameraSource>(kStreetVideo.string());
-        options.secrets = std::make_shared<MemorySecretStore>();
-        options.endpoint = "http://127.0.0.1:9";
-        return options;
     }
 
     // A settings file on a disk that stalls: every write waits until the test lets it through. The test
@@ -91,7 +79,7 @@ namespace {
         folder.settings.chatConfirmed = false;
         folder.writeSettings(folder.settings);
         auto store = std::make_shared<StalledSettingsStore>(folder.paths.config());
-        Model::Options options = optionsFor(folder);
+        Model::Options options = appOptions(folder, "http://127.0.0.1:9");
         options.settingsStore = store;
         Model model(std::move(options));
 
@@ -135,7 +123,7 @@ namespace {
         if (operation.before)
             operation.before(folder);
         {
-            Model model(optionsFor(folder));
+            Model model(appOptions(folder, "http://127.0.0.1:9"));
             operation.act(model);
             bool done = false;
             model.shutdown([&] { done = true; });
