@@ -71,9 +71,9 @@ public:
         // Answers normally, but only after `seconds` (longer than the client's time-out to provoke one).
         static Fault delay(double seconds) { return { Kind::delay, 200, {}, seconds }; }
         // Blocks the call until `release()` or shutdown, then answers normally.
-        static Fault hold() { return { Kind::hold }; }
+        static Fault hold() { return { Kind::hold, 200, {}, 0 }; }
         // Sends the response head, then closes the connection without a body.
-        static Fault dropConnection() { return { Kind::drop }; }
+        static Fault dropConnection() { return { Kind::drop, 200, {}, 0 }; }
     };
 
     explicit FakeBotApi(std::string token = kToken);

@@ -62,8 +62,8 @@ TEST(FramePool, ReusesReleasedBuffersOfTheSameShapeUpToMaxFreeEvenUnderConcurren
 
 // An encoded picture that counts its decodes; a damaged one does not decode.
 struct CountingPicture final : EncodedPicture {
-    explicit CountingPicture(bool damaged)
-        : damaged(damaged)
+    explicit CountingPicture(bool isDamaged)
+        : damaged(isDamaged)
     {
     }
     const bool damaged;
