@@ -127,7 +127,7 @@ namespace {
     INSTANTIATE_TEST_SUITE_P(Application, ApplicationRoad,
         testing::Values(Road { "person", DetectionMode::person },
             Road { "motionPhotoRefusedAfterBotApiOutage", DetectionMode::motion, 1, true }),
-        [](const auto& info) { return info.param.name; });
+        [](const auto& row) { return row.param.name; });
 
 } // namespace
 } // namespace vardel::test

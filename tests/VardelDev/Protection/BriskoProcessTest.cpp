@@ -219,7 +219,7 @@ namespace {
                     return { "--camera-file", kStreetVideo.string(), "--arm" };
                 },
                 -1, "config.json.unreadable" }),
-        [](const auto& info) { return info.param.name; });
+        [](const auto& row) { return row.param.name; });
 
 } // namespace
 } // namespace vardel::test
