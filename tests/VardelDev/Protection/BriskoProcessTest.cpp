@@ -131,7 +131,8 @@ namespace {
         std::vector<std::string> waiting;
         for (const auto& item : Outbox(folder.paths.outbox()).pending())
             waiting.push_back(DataFolder::read(item));
-        ASSERT_GE(waiting.size(), backlog.size());
+        ASSERT_GE(waiting.size(), backlog.size())
+            << brisko.output() << "sent: " << testing::PrintToString(textsSent(api, 0));
         for (std::size_t i = 0; i < backlog.size(); ++i)
             EXPECT_NE(waiting[i].find(backlog[i]), std::string::npos) << waiting[i];
 
