@@ -64,7 +64,7 @@ TEST(SerialQueue, RunsTasksOneAtATimeInDueOrderSyncRethrowsAndShutdownDrainsDueW
     EXPECT_GE(lastAfter, 60ms);
     EXPECT_FALSE(overlapped);
     EXPECT_EQ(early, 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s) << "destruction waited for a far-away task";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s) << "shutdown waited for a far-away task";
 }
 
 } // namespace
