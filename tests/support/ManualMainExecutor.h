@@ -12,9 +12,8 @@
 
 namespace vardel::test {
 
-// A main-thread executor that runs nothing until the test drains it. Posts may come from any thread.
-// Delayed work runs once `advance` has moved the executor's own time past its due time, in due order;
-// `waitFor` lets a test block until work posted from other threads has brought about what it expects.
+// A main-thread executor that runs nothing until the test drains it, advances its own time or waits for
+// work posted from other threads.
 class ManualMainExecutor final : public MainExecutor {
 public:
     void post(std::function<void()> work) override { postAfter(0, std::move(work)); }
@@ -30,14 +29,12 @@ public:
     bool waitFor(const std::function<bool()>& done, double seconds = 10)
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (!done()) {
+        for (; !done(); drain()) {
             if (std::chrono::steady_clock::now() > deadline)
                 return false;
             std::unique_lock lock(m_mutex);
             m_posted.wait_for(lock, std::chrono::milliseconds(10),
                 [this] { return !m_tasks.empty() && m_tasks.begin()->first <= m_now; });
-            lock.unlock();
-            drain();
         }
         return true;
     }
@@ -47,9 +44,9 @@ public:
     // Moves time forward by `seconds`, running delayed tasks as their time comes. Returns how many ran.
     int advance(double seconds)
     {
-        const double until = now() + seconds;
+        std::unique_lock lock(m_mutex);
+        const double until = m_now + seconds;
         for (int count = 0;; ++count) {
-            std::unique_lock lock(m_mutex);
             if (m_tasks.empty() || m_tasks.begin()->first > until) {
                 m_now = until;
                 return count;
@@ -59,17 +56,12 @@ public:
             m_tasks.erase(m_tasks.begin());
             lock.unlock();
             work();
+            lock.lock();
         }
     }
 
-    double now() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_now;
-    }
-
 private:
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     std::condition_variable m_posted;
     double m_now = 0;
     std::multimap<double, std::function<void()>> m_tasks;

@@ -34,8 +34,7 @@ public:
 
     static void write(const std::filesystem::path& file, const std::string& bytes)
     {
-        std::ofstream out(file, std::ios::binary | std::ios::trunc);
-        out << bytes;
+        std::ofstream(file, std::ios::binary) << bytes;
     }
     static std::string read(const std::filesystem::path& file)
     {

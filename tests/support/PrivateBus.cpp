@@ -87,8 +87,7 @@ pid_t PrivateBus::spawn(const std::vector<std::string>& argv, const std::vector<
     strings.insert(strings.end(), env.begin(), env.end());
     for (char** entry = environ; *entry; ++entry) {
         const std::string_view name(*entry, std::string_view(*entry).find('=') + 1);
-        if (std::none_of(
-                strings.begin(), strings.end(), [&](const auto& set) { return set.starts_with(name); }))
+        if (std::ranges::none_of(strings, [&](const auto& set) { return set.starts_with(name); }))
             strings.emplace_back(*entry);
     }
     std::vector<char*> args, envp;

@@ -9,10 +9,9 @@
 namespace vardel::test {
 
 // An in-memory AlertTransport: records the jobs it was given and, per call, throws the next scripted
-// exception or succeeds when the script is empty (or holds a null entry). Single-threaded use.
+// exception or succeeds when the script is empty. Single-threaded use.
 class ScriptedTransport final : public AlertTransport {
 public:
-    void succeed() { m_script.push_back(nullptr); }
     template <typename Error> void fail(Error error)
     {
         m_script.push_back(std::make_exception_ptr(std::move(error)));
@@ -26,8 +25,7 @@ public:
             return;
         auto next = m_script.front();
         m_script.pop_front();
-        if (next)
-            std::rethrow_exception(next);
+        std::rethrow_exception(next);
     }
 
     const std::vector<QueueJob>& jobs() const { return m_jobs; }

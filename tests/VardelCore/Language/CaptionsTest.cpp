@@ -16,28 +16,21 @@ namespace {
     // ICU puts a narrow no-break space (U+202F) between the time and the day period in en_US.
     const std::string kPM = "\u202FPM";
 
-    TEST(Captions, EachFormatFollowsTheLanguagesHourCycleAndOrder)
+    TEST(Captions, FollowTheLanguageAndTheZoneCutSecondsSkipNotANumberAndDiagnoseOnOneLine)
     {
-        const struct {
-            AppLanguage language;
-            std::string hourMinute, time, full, dayTime;
-        } rows[] = {
+        const std::tuple<AppLanguage, std::string, std::string, std::string, std::string> rows[] = {
             { AppLanguage::en, "2:05" + kPM, "2:05:09" + kPM, "3/1/2025, 2:05:09" + kPM,
                 "Mar 1, 2:05" + kPM },
             { AppLanguage::ptBR, "14:05", "14:05:09", "01/03/2025, 14:05:09", "1 de mar., 14:05" },
             { AppLanguage::es, "14:05", "14:05:09", "1/3/2025, 14:05:09", "1 mar, 14:05" },
         };
-        for (const auto& row : rows) {
-            SCOPED_TRACE(row.language.rawValue());
-            EXPECT_EQ(Captions::hourMinute(kEvent, row.language, "UTC"), row.hourMinute);
-            EXPECT_EQ(Captions::time(kEvent, row.language, "UTC"), row.time);
-            EXPECT_EQ(Captions::full(kEvent, row.language, "UTC"), row.full);
-            EXPECT_EQ(Captions::dayTime(kEvent, row.language, "UTC"), row.dayTime);
+        for (const auto& [language, hourMinute, seconds, full, dayTime] : rows) {
+            SCOPED_TRACE(language.rawValue());
+            EXPECT_EQ(Captions::hourMinute(kEvent, language, "UTC"), hourMinute);
+            EXPECT_EQ(Captions::time(kEvent, language, "UTC"), seconds);
+            EXPECT_EQ(Captions::full(kEvent, language, "UTC"), full);
+            EXPECT_EQ(Captions::dayTime(kEvent, language, "UTC"), dayTime);
         }
-    }
-
-    TEST(Captions, ZonesCutSecondsMidnightAndNotANumber)
-    {
         EXPECT_EQ(Captions::hourMinute(kEvent, AppLanguage::ptBR, "America/Sao_Paulo"), "11:05");
         // Without a zone, the host's is read on every call.
         test::ScopedZone zone("America/Sao_Paulo");
@@ -51,10 +44,7 @@ namespace {
         EXPECT_EQ(Captions::hourMinute(midnight, AppLanguage::en, "UTC"), "12:00\u202FAM");
         EXPECT_EQ(Captions::hourMinute(std::nan(""), AppLanguage::en, "UTC"), "");
         EXPECT_EQ(Captions::logStamp(std::numeric_limits<double>::infinity(), "UTC"), "");
-    }
 
-    TEST(Captions, CaptionsUseTheCurrentLanguageAndItsHourCycle)
-    {
         L::setLanguage(AppLanguage::en);
         EXPECT_EQ(Captions::alert(EventKind::person, kEvent, "UTC"), "Person detected · 2:05" + kPM);
         EXPECT_EQ(Captions::alert(EventKind::unconfirmedMotion, kEvent, "UTC"),
@@ -73,11 +63,8 @@ namespace {
         EXPECT_EQ(Captions::fmt("jmm", kEvent, std::nullopt, "UTC"), "14:05");
         EXPECT_EQ(Captions::fmt("jmm", kEvent, AppLanguage::en, "UTC"), "2:05" + kPM);
         L::setLanguage(AppLanguage::en);
-    }
 
-    TEST(Captions, DiagnosticsIsOneLineWithRoundedPercentAndLockState)
-    {
-        const std::tuple<EventKind, double, std::optional<bool>, std::string> rows[] = {
+        const std::tuple<EventKind, double, std::optional<bool>, std::string> diagnostics[] = {
             { EventKind::person, 0.07, false, "person at 2025-03-01 14:05:09 area=7% screen_locked=no" },
             { EventKind::motion, 0.125, true, "motion at 2025-03-01 14:05:09 area=13% screen_locked=yes" },
             { EventKind::unconfirmedMotion, -0.004, std::nullopt,
@@ -85,7 +72,7 @@ namespace {
             { EventKind::motion, std::nan(""), false,
                 "motion at 2025-03-01 14:05:09 area=?% screen_locked=no" },
         };
-        for (const auto& [kind, level, locked, expected] : rows)
+        for (const auto& [kind, level, locked, expected] : diagnostics)
             EXPECT_EQ(Captions::diagnostics(kind, kEvent, level, locked, "UTC"), "event " + expected);
     }
 

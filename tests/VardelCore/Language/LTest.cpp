@@ -3,10 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <ranges>
+
 namespace vardel {
 namespace {
 
-    TEST(Language, LookupUsesTheCurrentLanguageUnlessOneIsGiven)
+    using namespace std::string_view_literals;
+
+    TEST(Language, LookupFillsPlaceholdersInOrderAndLanguageNamesAreReadStrictlyInOrder)
     {
         L::setLanguage(AppLanguage::es);
         const std::string built = L::t(K::tgPhotoPerson, { "14:05" });
@@ -16,10 +20,7 @@ namespace {
         EXPECT_EQ(
             L::t(K::tgStarted, AppLanguage::en, { "Brisko", "14:05" }), "Brisko: protection on · 14:05");
         L::setLanguage(AppLanguage::en);
-    }
 
-    TEST(Language, ArgumentsFillPercentAtPlaceholdersStrictlyLeftToRight)
-    {
         EXPECT_EQ(L::t(K::tgStarted, AppLanguage::en, { "Brisko" }), "Brisko: protection on · "); // missing
         EXPECT_EQ(L::t(K::stOff, AppLanguage::en, { "surplus" }), "Unprotected.");
         // An inserted argument is never searched again.
@@ -29,10 +30,7 @@ namespace {
             { "%@%@", "AB" }, { "%", "%" }, { "", "" }, { "%@ and %@ and %@", "A and B and " } };
         for (auto [format, expected] : rows)
             EXPECT_EQ(L::format(format, args), expected) << format;
-    }
 
-    TEST(Language, RawValuesAndKeyNamesRoundTripAndNothingElseIsAccepted)
-    {
         for (AppLanguage language : AppLanguage::allCases())
             EXPECT_EQ(AppLanguage::fromRawValue(language.rawValue()), language);
         for (const char* raw : { "pt", "PT-BR", "pt-br", "EN", "en_US", "" })
@@ -40,11 +38,8 @@ namespace {
         for (K key : kAllKeys)
             EXPECT_EQ(keyFromRawValue(rawValue(key)), key) << rawValue(key);
         EXPECT_FALSE(keyFromRawValue("StOff").has_value());
-    }
 
-    TEST(Language, FirstSupportedEntryOfThePreferredListWins)
-    {
-        const std::pair<std::vector<std::string>, AppLanguage> rows[] = {
+        const std::pair<std::vector<std::string>, AppLanguage> preferred[] = {
             { { "de-DE", "es-MX", "pt-BR" }, AppLanguage::es },
             { { "PT-br" }, AppLanguage::ptBR },
             { { "pt-PT" }, AppLanguage::ptBR },
@@ -53,30 +48,21 @@ namespace {
             { { "", "fr_FR.UTF-8", "pt_BR.UTF-8" }, AppLanguage::ptBR },
             { { "EN", "es" }, AppLanguage::en },
         };
-        for (const auto& [identifiers, expected] : rows)
+        for (const auto& [identifiers, expected] : preferred)
             EXPECT_EQ(AppLanguage::preferred(identifiers), expected) << testing::PrintToString(identifiers);
     }
 
-    std::size_t placeholders(std::string_view text)
-    {
-        std::size_t count = 0;
-        for (auto at = text.find("%@"); at != std::string_view::npos; at = text.find("%@", at + 2))
-            ++count;
-        return count;
-    }
-
     // A translation that loses a placeholder silently drops a name or a time from the message.
-    TEST(StringTableTest, EveryKeyHasATextInEveryLanguageWithTheSamePlaceholders)
+    TEST(StringTableTest, EveryKeyHasATextWithTheSamePlaceholdersAndMissingTextsFallBack)
     {
+        const auto placeholders
+            = [](std::string_view text) { return std::ranges::distance(std::views::split(text, "%@"sv)); };
         for (AppLanguage language : AppLanguage::allCases()) {
             EXPECT_EQ(L::all(language).size(), kKeyCount) << language.rawValue();
             for (const auto& [key, text] : L::all(language))
                 EXPECT_EQ(placeholders(text), placeholders(L::all(AppLanguage::en).at(key))) << rawValue(key);
         }
-    }
 
-    TEST(StringTableTest, LaterRowsWinUnknownKeysAreIgnoredAndMissingTextsFallBackToEnglishThenTheKey)
-    {
         const TextRow english[] = { { K::stOff, "first" }, { K::stOff, "Unprotected." },
             { static_cast<K>(kKeyCount + 5), "out of range" } };
         const TextRow portuguese[] = { { K::stProblem, "Atenção." } };

@@ -11,22 +11,15 @@ namespace {
     constexpr double kNow = 1740837909.0; // 2025-03-01 14:05:09 UTC
     using Tone = StatusPresentation::Tone;
     using Kind = Phase::Kind;
+    using Time = std::optional<double>;
+    using Event = std::optional<std::pair<EventKind, double>>;
 
-    TEST(StatusPresentation, TheFirstMatchingRowDecidesTheHeader)
+    TEST(StatusPresentation, TheFirstMatchingRowDecidesTheHeaderAndTheIcon)
     {
-        const std::optional<std::pair<EventKind, double>> none;
-        const struct {
-            const char* name;
-            Kind phase;
-            std::optional<double> monitorSince;
-            bool areaIsFull;
-            std::optional<std::pair<EventKind, double>> lastEvent;
-            Tone tone;
-            std::string title, subtitle;
-        } rows[] = {
-            { "off", Kind::off, {}, true, none, Tone::off, "Unprotected.",
+        const std::tuple<const char*, Kind, Time, bool, Event, Tone, const char*, const char*> headers[] = {
+            { "off", Kind::off, {}, true, {}, Tone::off, "Unprotected.",
                 "The camera is off. Nothing is recorded or sent." },
-            { "failure shown unchanged", Kind::failed, {}, true, none, Tone::problem, "Attention.",
+            { "failure shown unchanged", Kind::failed, {}, true, {}, Tone::problem, "Attention.",
                 "Camera unplugged" },
             { "person almost ten minutes old", Kind::monitoring, kNow - 3600, true,
                 std::pair(EventKind::person, kNow - 599), Tone::person, "Person detected.",
@@ -42,32 +35,22 @@ namespace {
             { "unconfirmed motion", Kind::monitoring, {}, true, std::pair(EventKind::unconfirmedMotion, kNow),
                 Tone::motion, "Motion detected.",
                 "No person confirmed, at 2:05\u202FPM. Protection stays on." },
-            { "since unknown", Kind::monitoring, {}, false, none, Tone::protected_, "Protected.",
+            { "since unknown", Kind::monitoring, {}, false, {}, Tone::protected_, "Protected.",
                 "Watching the selected area." },
         };
-        for (const auto& row : rows) {
-            const Phase phase
-                = row.phase == Kind::failed ? Phase::failed("Camera unplugged") : Phase::of(row.phase);
-            const auto header = StatusPresentation::make(
-                { phase, row.monitorSince, row.areaIsFull, row.lastEvent, kNow }, "UTC");
-            EXPECT_EQ(header.tone, row.tone) << row.name;
-            EXPECT_EQ(header.title, row.title) << row.name;
-            EXPECT_EQ(header.subtitle, row.subtitle) << row.name;
+        for (const auto& [name, kind, since, areaIsFull, lastEvent, tone, title, subtitle] : headers) {
+            const Phase phase = kind == Kind::failed ? Phase::failed("Camera unplugged") : Phase::of(kind);
+            const auto header
+                = StatusPresentation::make({ phase, since, areaIsFull, lastEvent, kNow }, "UTC");
+            EXPECT_EQ(header.tone, tone) << name;
+            EXPECT_EQ(header.title, title) << name;
+            EXPECT_EQ(header.subtitle, subtitle) << name;
         }
         EXPECT_EQ(StatusPresentation::make({ Phase::failed("x"), {}, true, {}, kNow }).accessibilityLabel(),
             "State: Attention. x");
-    }
 
-    TEST(StatusPresentation, TheFirstMatchingRuleDecidesTheIcon)
-    {
         const Phase monitoring = Phase::of(Kind::monitoring);
-        const struct {
-            const char* name;
-            Mode mode;
-            Phase phase;
-            std::optional<double> lastEvent;
-            MenuBarState expected;
-        } rows[] = {
+        const std::tuple<const char*, Mode, Phase, Time, MenuBarState> icons[] = {
             { "failure while off is off", Mode::off, Phase::failed("x"), {}, MenuBarState::off },
             { "failure while previewing", Mode::preview, Phase::failed("x"), {}, MenuBarState::problem },
             { "preview", Mode::preview, Phase::of(Kind::preview), kNow, MenuBarState::preview },
@@ -77,8 +60,8 @@ namespace {
             { "event of 60 s", Mode::monitor, monitoring, kNow - 60, MenuBarState::protecting },
             { "future event", Mode::monitor, monitoring, kNow + 3, MenuBarState::protecting },
         };
-        for (const auto& row : rows)
-            EXPECT_EQ(MenuBar::make(row.mode, row.phase, row.lastEvent, kNow), row.expected) << row.name;
+        for (const auto& [name, mode, phase, lastEvent, expected] : icons)
+            EXPECT_EQ(MenuBar::make(mode, phase, lastEvent, kNow), expected) << name;
     }
 
 } // namespace

@@ -14,7 +14,7 @@
 using namespace vardel;
 namespace fs = std::filesystem;
 
-TEST(Paths, StandardFolderFollowsAnAbsoluteXdgDataHomeOrFallsBackToHome)
+TEST(DataFolder, FollowsXdgIsPrivateAndHoldsAStampedLogThatRotatesAboveTheLimit)
 {
     const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "/";
     const char* savedXdg = std::getenv("XDG_DATA_HOME");
@@ -29,10 +29,7 @@ TEST(Paths, StandardFolderFollowsAnAbsoluteXdgDataHomeOrFallsBackToHome)
     }
     setenv("HOME", home.c_str(), 1),
         savedXdg ? setenv("XDG_DATA_HOME", xdg.c_str(), 1) : unsetenv("XDG_DATA_HOME");
-}
 
-TEST(Paths, PrepareCreatesEveryFolderPrivateAndKeepsExistingOnes)
-{
     test::OutboxFolder data;
     const fs::path root = data.root();
     const mode_t oldMask = ::umask(022);
@@ -46,14 +43,8 @@ TEST(Paths, PrepareCreatesEveryFolderPrivateAndKeepsExistingOnes)
         EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all) << folder;
     EXPECT_TRUE(fs::is_directory(paths.events() / "2026-01-02"));
     EXPECT_EQ(paths.appState(), paths.data() / "run" / "app-state.json");
-}
 
-TEST(AppInfo, VersionComesFromTheBuild) { EXPECT_NE(AppInfo::version(), "0"); }
-
-TEST(Log, LineIsLocalStampSpaceMessageNewlineInAPrivateFileThatRotatesAboveTheLimit)
-{
-    test::OutboxFolder data;
-    const fs::path folder = data.root(), file = folder / "app.log";
+    const fs::path folder = paths.logs(), file = folder / "app.log";
     const auto clock = std::make_shared<test::FakeClock>(1772600767.9);
     // 2026-03-04 05:06:07.9 UTC; the fraction is cut, not rounded. POSIX zones need no time zone database.
     test::ScopedZone zone("UTC0");
@@ -75,3 +66,5 @@ TEST(Log, LineIsLocalStampSpaceMessageNewlineInAPrivateFileThatRotatesAboveTheLi
         EXPECT_EQ(fs::file_size(folder / "app.log.1"), rotated ? size : 7u) << size;
     }
 }
+
+TEST(AppInfo, VersionComesFromTheBuild) { EXPECT_NE(AppInfo::version(), "0"); }

@@ -1,4 +1,5 @@
 #include "PrivateBus.h"
+#include "OutboxFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -6,34 +7,14 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using vardel::test::PrivateBus;
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr const char* kHoldVariable = "VARDEL_HOLD_BUS";
-
-// Run inside a child test process: holds a bus and one helper, writes their pids, waits to be killed.
-class HoldsABus : public ::testing::Test {
-    void TestBody() override
-    {
-        PrivateBus bus;
-        ASSERT_TRUE(bus.ok());
-        const pid_t helper = bus.start({ "sleep", "60" });
-        const fs::path file = std::getenv(kHoldVariable);
-        std::ofstream(file.string() + ".tmp")
-            << bus.daemonPid() << ' ' << helper << ' ' << bus.dir().string() << '\n';
-        fs::rename(file.string() + ".tmp", file);
-        std::this_thread::sleep_for(std::chrono::seconds(60));
-    }
-};
-
-const bool kHolder = std::getenv(kHoldVariable)
-    && (::testing::RegisterTest("PrivateBusHolder", "Holds", nullptr, nullptr, __FILE__, __LINE__,
-            []() -> ::testing::Test* { return new HoldsABus; }),
-        true);
 
 // Gone, or a zombie nobody has reaped yet: either way no longer running.
 bool ended(pid_t pid)
@@ -47,26 +28,34 @@ bool ended(pid_t pid)
 
 TEST(PrivateBus, ChildrenLeaveTheTestsOutputAloneAndDieWithAKilledTest)
 {
-    PrivateBus outer;
-    if (!outer.ok())
+    if (!PrivateBus::onPath("dbus-daemon"))
         GTEST_SKIP() << "dbus-daemon is not installed (Debian package dbus)";
-    const fs::path pids = outer.dir() / "pids";
-    const pid_t holder = outer.start({ PrivateBus::self(), "--gtest_filter=PrivateBusHolder.*" },
-        { std::string(kHoldVariable) + "=" + pids.string() });
-    for (int i = 0; i < 1000 && !fs::exists(pids); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    pid_t daemon = 0, helper = 0;
-    std::string scratch;
-    std::ifstream(pids) >> daemon >> helper >> scratch;
-    ASSERT_GT(daemon, 0);
-    ASSERT_GT(helper, 0);
+    const vardel::test::OutboxFolder scratch; // for the bus folder, which its killed holder cannot remove
+    int pipe[2] = { -1, -1 };
+    ASSERT_EQ(::pipe(pipe), 0);
+    // A forked copy of the test holds a bus and one helper, sends their pids and waits to be killed.
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        setenv("TMPDIR", scratch.root().c_str(), 1);
+        PrivateBus bus;
+        const pid_t pids[] = { bus.daemonPid(), bus.start({ "sleep", "60" }) };
+        if (bus.ok() && ::write(pipe[1], pids, sizeof pids) == sizeof pids)
+            for (;;)
+                ::pause();
+        ::_exit(1);
+    }
+    ::close(pipe[1]);
+    pid_t pids[2] = { 0, 0 };
+    ASSERT_EQ(::read(pipe[0], pids, sizeof pids), static_cast<ssize_t>(sizeof pids));
+    ::close(pipe[0]);
+    const auto [daemon, helper] = pids;
     EXPECT_NE(
         fs::read_symlink("/proc/" + std::to_string(daemon) + "/fd/1"), fs::read_symlink("/proc/self/fd/1"));
 
     ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
     for (int i = 0; i < 500 && !(ended(daemon) && ended(helper)); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_TRUE(ended(daemon));
     EXPECT_TRUE(ended(helper));
-    fs::remove_all(scratch); // the killed test could not
 }
