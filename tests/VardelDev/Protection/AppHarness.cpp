@@ -47,11 +47,10 @@ void DataFolder::writeSettings(const Settings& value) const
 std::vector<fs::path> DataFolder::eventFiles(const std::string& extension) const
 {
     std::vector<fs::path> found;
-    std::error_code error;
-    for (fs::recursive_directory_iterator it(paths.events(), error), end; !error && it != end;
-         it.increment(error))
-        if (it->path().extension() == extension)
-            found.push_back(it->path());
+    if (fs::exists(paths.events()))
+        for (const auto& entry : fs::recursive_directory_iterator(paths.events()))
+            if (entry.path().extension() == extension)
+                found.push_back(entry.path());
     return found;
 }
 
