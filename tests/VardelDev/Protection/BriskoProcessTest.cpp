@@ -80,14 +80,6 @@ namespace {
         std::string m_output;
     };
 
-    std::vector<std::string> textsSent(const FakeBotApi& api, std::size_t from = 0)
-    {
-        std::vector<std::string> texts;
-        for (const auto& call : api.callsOf("sendMessage"))
-            texts.push_back(call.fields.at("text"));
-        return { texts.begin() + static_cast<std::ptrdiff_t>(std::min(from, texts.size())), texts.end() };
-    }
-
     class BriskoProcess : public testing::Test {
     protected:
         void SetUp() override
@@ -126,9 +118,7 @@ namespace {
         EXPECT_TRUE(brisko.waitForOutput("another start asked", 5)) << brisko.output();
 
         brisko.stopsCleanly();
-        std::vector<std::string> waiting;
-        for (const auto& item : Outbox(folder.paths.outbox()).pending())
-            waiting.push_back(DataFolder::read(item));
+        const auto waiting = folder.outboxItems();
         ASSERT_GE(waiting.size(), backlog.size())
             << brisko.output() << "sent: " << testing::PrintToString(textsSent(api));
         for (std::size_t i = 0; i < backlog.size(); ++i)
@@ -145,11 +135,12 @@ namespace {
         ASSERT_TRUE(runUntil(
             [&] {
                 return Outbox(folder.paths.outbox()).pending().empty()
-                    && std::ranges::any_of(textsSent(api, before), offline);
+                    && std::ranges::any_of(textsSent(api), offline);
             },
             30))
             << next.output();
-        const auto texts = textsSent(api, before);
+        auto texts = textsSent(api);
+        texts.erase(texts.begin(), texts.begin() + static_cast<std::ptrdiff_t>(before));
         ASSERT_GE(texts.size(), backlog.size());
         EXPECT_EQ(std::vector<std::string>(texts.begin(), texts.begin() + 3), backlog);
         EXPECT_EQ(std::ranges::count_if(texts, offline), 1);

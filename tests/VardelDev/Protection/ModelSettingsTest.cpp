@@ -2,7 +2,6 @@
 #include "Brand.h"
 #include "L.h"
 #include "Model.h"
-#include "Outbox.h"
 #include "SettingsStore.h"
 
 #include <gtest/gtest.h>
@@ -18,10 +17,8 @@ namespace {
 
     int itemsContaining(const DataFolder& folder, const std::string& text)
     {
-        int count = 0;
-        for (const auto& item : Outbox(folder.paths.outbox()).pending())
-            count += DataFolder::read(item).find(text) != std::string::npos;
-        return count;
+        return static_cast<int>(std::ranges::count_if(folder.outboxItems(),
+            [&](const std::string& item) { return item.find(text) != std::string::npos; }));
     }
 
     // A settings file on a disk that stalls: every write waits until the test lets it through. The test

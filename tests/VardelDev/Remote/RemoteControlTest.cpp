@@ -4,7 +4,6 @@
 #include "FakeBotApi.h"
 #include "L.h"
 #include "OnboardingModel.h"
-#include "Outbox.h"
 #include "PrivateBus.h"
 #include "ResumeState.h"
 
@@ -18,19 +17,11 @@ namespace {
     namespace fs = std::filesystem;
     constexpr std::int64_t kChat = 4242; // the chat DataFolder pairs
 
-    std::vector<std::string> texts(const FakeBotApi& api)
-    {
-        std::vector<std::string> found;
-        for (const auto& call : api.callsOf("sendMessage"))
-            found.push_back(call.fields.at("text"));
-        return found;
-    }
-
     // Waits until the chat got a text that holds `part`.
     bool received(const FakeBotApi& api, const std::string& part, double seconds = 10)
     {
         const auto holds = [&](const std::string& text) { return text.find(part) != std::string::npos; };
-        return runUntil([&] { return std::ranges::any_of(texts(api), holds); }, seconds);
+        return runUntil([&] { return std::ranges::any_of(textsSent(api), holds); }, seconds);
     }
 
     void push(FakeBotApi& api, const std::string& text, std::int64_t chat = kChat)
@@ -74,7 +65,7 @@ namespace {
         push(api, "/disarm", kChat + 1);
         push(api, "/status");
         // The answer names the camera, which is named after its file.
-        ASSERT_TRUE(received(api, kStreetVideo.stem().string())) << ::testing::PrintToString(texts(api));
+        ASSERT_TRUE(received(api, kStreetVideo.stem().string())) << ::testing::PrintToString(textsSent(api));
         EXPECT_EQ(model.mode(), Mode::monitor);
 
         push(api, "/photo");
@@ -200,13 +191,12 @@ namespace {
             Model second(appOptions(folder, api.endpoint()));
             EXPECT_EQ(second.mode() == Mode::monitor, ending.resumes);
             if (ending.resumes) {
-                EXPECT_TRUE(runUntil([&] { return std::ranges::any_of(texts(api), isOffline); }, 10));
+                EXPECT_TRUE(runUntil([&] { return std::ranges::any_of(textsSent(api), isOffline); }, 10));
             }
         }
         // The model is gone, so whatever it enqueued is in the outbox by now, if not in the chat.
-        std::vector<std::string> offline = texts(api);
-        for (const auto& item : Outbox(folder.paths.outbox()).pending())
-            offline.push_back(DataFolder::read(item));
+        std::vector<std::string> offline = textsSent(api);
+        std::ranges::copy(folder.outboxItems(), std::back_inserter(offline));
         std::erase_if(offline, [&](const std::string& text) { return !isOffline(text); });
         ASSERT_EQ(offline.size(), ending.resumes ? 1u : 0u);
         if (!ending.resumes)
