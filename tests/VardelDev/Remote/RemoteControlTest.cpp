@@ -98,6 +98,10 @@ namespace {
         if (!PrivateBus::onPath("dbus-daemon") || !PrivateBus::onPath("ffmpeg")
             || std::system("/usr/bin/python3 -c 'import dbusmock' 2>/dev/null") != 0)
             GTEST_SKIP() << "needs dbus-daemon, ffmpeg and python3-dbusmock";
+        // The mocks come up while ffmpeg writes the covered lens's video.
+        PrivateBus bus;
+        for (const char* mock : { "logind", "upower" })
+            bus.start({ "/usr/bin/python3", "-m", "dbusmock", "--template", mock });
         DataFolder folder;
         const fs::path black = folder.root / "black.avi";
         ASSERT_EQ(
@@ -105,9 +109,6 @@ namespace {
                 + black.string() + "'")
                             .c_str()),
             0);
-        PrivateBus bus;
-        for (const char* mock : { "logind", "upower" })
-            bus.start({ "/usr/bin/python3", "-m", "dbusmock", "--template", mock });
         ASSERT_TRUE(bus.waitForName("org.freedesktop.login1") && bus.waitForName("org.freedesktop.UPower"));
         const auto system
             = QDBusConnection::connectToBus(QString::fromStdString(bus.address()), "self-alerts");
