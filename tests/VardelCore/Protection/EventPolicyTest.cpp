@@ -65,7 +65,7 @@ TEST(EventPolicy, RunIsResetByQuietFramesWarmupHoldOffAndDisarming)
     EXPECT_EQ(policy.hits, 1);
 }
 
-TEST(EventPolicy, CandidateDoesNotCommitUntilTold)
+TEST(EventPolicy, CandidateDoesNotCommitUntilToldAndAStillPictureNeverRaises)
 {
     auto policy = normalPolicy();
     const double t = kArmed + 10;
@@ -76,14 +76,11 @@ TEST(EventPolicy, CandidateDoesNotCommitUntilTold)
     policy.commit(t + 0.3);
     EXPECT_FALSE(policy.isCandidate(0.3, t + 1, kArmed));
     EXPECT_FALSE(policy.isCandidate(0.3, t + 61, kArmed)) << "the commit starts a new run";
-}
 
-TEST(EventPolicy, TriggerFramesBelowOneStillNeedsAChangedFrame)
-{
     // A hand-edited trigger of 0 must not turn a still picture into a stream of events.
-    EventPolicy policy(6, 0, 0, 4);
-    EXPECT_FALSE(policy.evaluate(0.0, kArmed + 10, kArmed));
-    EXPECT_TRUE(policy.evaluate(0.5, kArmed + 11, kArmed));
+    EventPolicy eager(6, 0, 0, 4);
+    EXPECT_FALSE(eager.evaluate(0.0, kArmed + 10, kArmed));
+    EXPECT_TRUE(eager.evaluate(0.5, kArmed + 11, kArmed));
 }
 
 TEST(Phase, FailureWinsThenModeFreshnessAndWarmupDecide)

@@ -107,7 +107,7 @@ TEST_F(ModeMachineTest, ProtectionStartsArmsAndAnnouncesThenStopsWaitingForTheCl
     EXPECT_EQ(c.calls, (Calls { "stopRecording", "allowSleep", "whenIdle", "stopCamera" }));
 }
 
-TEST_F(ModeMachineTest, ARefusedStartFallsBackToPreviewOrOffAndSendsNothing)
+TEST_F(ModeMachineTest, ARefusedStartSendsNothingAndWithoutRecorderTheOffTextGoesAtOnce)
 {
     blocker = "no chat";
     auto m = machine();
@@ -123,14 +123,12 @@ TEST_F(ModeMachineTest, ARefusedStartFallsBackToPreviewOrOffAndSendsNothing)
     EXPECT_TRUE(fromOff.lastRefusal());
     fromOff.apply(false, false);
     EXPECT_FALSE(fromOff.lastRefusal()) << "cleared by the next apply";
-}
 
-TEST_F(ModeMachineTest, WithoutRecorderTheOffTextGoesAtOnceAndALateIdleCallbackDoesNothing)
-{
-    auto m = machine(false);
-    m.apply(false, true);
+    blocker.reset();
+    auto noRecorder = machine(false);
+    noRecorder.apply(false, true);
     clear();
-    EXPECT_EQ(m.apply(false, false), Mode::off);
+    EXPECT_EQ(noRecorder.apply(false, false), Mode::off);
     EXPECT_EQ(c.calls, (Calls { "allowSleep", "enqueueText", "stopCamera" }));
 
     {

@@ -2,6 +2,7 @@
 #include "FakeBotApi.h"
 #include "FileCameraSource.h"
 #include "MemorySecretStore.h"
+#include "Outbox.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -16,12 +17,9 @@ namespace vardel::test {
 namespace fs = std::filesystem;
 
 DataFolder::DataFolder(DetectionMode mode)
-    : root(fs::temp_directory_path()
-        / ("brisko-app-" + std::to_string(::getpid()) + "-"
-            + std::to_string(reinterpret_cast<std::uintptr_t>(this))))
+    : root(scratch.root())
     , paths(root / "data")
 {
-    fs::remove_all(root);
     paths.prepare();
     settings.chatID = 4242;
     settings.chatLabel = "Home";
@@ -33,12 +31,6 @@ DataFolder::DataFolder(DetectionMode mode)
     writeSettings(settings);
 }
 
-DataFolder::~DataFolder()
-{
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-}
-
 void DataFolder::writeSettings(const Settings& value) const
 {
     std::ofstream(paths.config()) << value.encode();
@@ -47,18 +39,27 @@ void DataFolder::writeSettings(const Settings& value) const
 std::vector<fs::path> DataFolder::eventFiles(const std::string& extension) const
 {
     std::vector<fs::path> found;
-    std::error_code error;
-    for (fs::recursive_directory_iterator it(paths.events(), error), end; !error && it != end;
-         it.increment(error))
-        if (it->path().extension() == extension)
-            found.push_back(it->path());
+    if (fs::exists(paths.events()))
+        for (const auto& entry : fs::recursive_directory_iterator(paths.events()))
+            if (entry.path().extension() == extension)
+                found.push_back(entry.path());
     return found;
 }
 
-std::string DataFolder::read(const fs::path& file)
+std::vector<std::string> DataFolder::outboxItems() const
 {
-    std::ifstream in(file, std::ios::binary);
-    return { std::istreambuf_iterator<char>(in), {} };
+    std::vector<std::string> items;
+    for (const auto& item : Outbox(paths.outbox()).pending())
+        items.push_back(read(item));
+    return items;
+}
+
+std::vector<std::string> textsSent(const FakeBotApi& api)
+{
+    std::vector<std::string> texts;
+    for (const auto& call : api.callsOf("sendMessage"))
+        texts.push_back(call.fields.at("text"));
+    return texts;
 }
 
 bool runUntil(const std::function<bool()>& done, double seconds)

@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "Model.h"
+#include "OutboxFolder.h"
 #include "Paths.h"
 #include "Settings.h"
 
@@ -21,12 +22,14 @@ inline const std::filesystem::path kStreetVideo = "/usr/share/doc/opencv-doc/exa
 // most sensitive setting, a short clip.
 struct DataFolder {
     explicit DataFolder(DetectionMode mode = DetectionMode::motion);
-    ~DataFolder();
 
     void writeSettings(const Settings& settings) const;
     std::vector<std::filesystem::path> eventFiles(const std::string& extension) const;
-    static std::string read(const std::filesystem::path& file);
+    static std::string read(const std::filesystem::path& file) { return OutboxFolder::read(file); }
+    // The contents of the items waiting in the outbox, oldest first.
+    std::vector<std::string> outboxItems() const;
 
+    OutboxFolder scratch; // removed with everything in it at the end
     std::filesystem::path root;
     Paths paths;
     Settings settings;
@@ -34,6 +37,10 @@ struct DataFolder {
 
 // Runs the Qt event loop until `done` holds or `seconds` pass; returns whether it held.
 bool runUntil(const std::function<bool()>& done, double seconds);
+
+class FakeBotApi;
+// The texts the chat received, in order.
+std::vector<std::string> textsSent(const FakeBotApi& api);
 
 // A free loopback port: nothing listens on it once this returns.
 int freePort();

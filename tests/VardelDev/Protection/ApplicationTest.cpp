@@ -42,6 +42,8 @@ namespace {
         const Road road = GetParam();
         L::setLanguage(AppLanguage::en);
         DataFolder folder(road.mode);
+        folder.settings.postSeconds = 1;
+        folder.writeSettings(folder.settings);
         FakeBotApi api;
         for (int i = 0; i < road.lostTexts; ++i)
             api.failNext(FakeBotApi::Fault::dropConnection(), "sendMessage");
@@ -65,7 +67,7 @@ namespace {
         const std::size_t expected = 3 + static_cast<std::size_t>(road.lostTexts);
         ASSERT_TRUE(runUntil([&] { return alerts(api).size() >= expected && model.queue() == 0; }, 90))
             << alerts(api).size() << " calls, " << model.queue() << " waiting";
-        runUntil([] { return false; }, 1); // nothing more arrives
+        runUntil([] { return false; }, 0.5); // nothing more arrives
 
         auto calls = alerts(api);
         ASSERT_EQ(calls.size(), expected);

@@ -39,8 +39,7 @@ namespace {
         }
         static fs::path executable()
         {
-            return fs::path(QCoreApplication::applicationDirPath().toStdString()) / ".." / "VardelDev"
-                / "brisko";
+            return QCoreApplication::applicationDirPath().toStdString() + "/../VardelDev/brisko";
         }
 
         void start(std::vector<std::string> arguments)
@@ -55,16 +54,16 @@ namespace {
         {
             return runUntil([&] { return output().find(text) != std::string::npos; }, seconds);
         }
-        // What it wrote to its error output so far.
         std::string output() { return m_output += m_process.readAllStandardError().toStdString(); }
-        // SIGTERM, then the seconds until the process was gone.
-        double terminate()
+        // SIGTERM: the process must be gone within 10 s, with exit code 0.
+        void stopsCleanly()
         {
             QElapsedTimer clock;
             clock.start();
             m_process.terminate();
             m_process.waitForFinished(30000);
-            return clock.elapsed() / 1000.0;
+            EXPECT_LT(clock.elapsed(), 10'000);
+            EXPECT_EQ(exitCode(), 0) << output();
         }
         bool waitForExit(double seconds)
         {
@@ -80,14 +79,6 @@ namespace {
         QProcess m_process;
         std::string m_output;
     };
-
-    std::vector<std::string> textsSent(const FakeBotApi& api, std::size_t from)
-    {
-        std::vector<std::string> texts;
-        for (const auto& call : api.callsOf("sendMessage"))
-            texts.push_back(call.fields.at("text"));
-        return { texts.begin() + static_cast<std::ptrdiff_t>(std::min(from, texts.size())), texts.end() };
-    }
 
     class BriskoProcess : public testing::Test {
     protected:
@@ -126,13 +117,10 @@ namespace {
         EXPECT_NE(second.output().find("already running"), std::string::npos) << second.output();
         EXPECT_TRUE(brisko.waitForOutput("another start asked", 5)) << brisko.output();
 
-        EXPECT_LT(brisko.terminate(), 10.0);
-        EXPECT_EQ(brisko.exitCode(), 0) << brisko.output();
-        std::vector<std::string> waiting;
-        for (const auto& item : Outbox(folder.paths.outbox()).pending())
-            waiting.push_back(DataFolder::read(item));
+        brisko.stopsCleanly();
+        const auto waiting = folder.outboxItems();
         ASSERT_GE(waiting.size(), backlog.size())
-            << brisko.output() << "sent: " << testing::PrintToString(textsSent(api, 0));
+            << brisko.output() << "sent: " << testing::PrintToString(textsSent(api));
         for (std::size_t i = 0; i < backlog.size(); ++i)
             EXPECT_NE(waiting[i].find(backlog[i]), std::string::npos) << waiting[i];
 
@@ -147,23 +135,22 @@ namespace {
         ASSERT_TRUE(runUntil(
             [&] {
                 return Outbox(folder.paths.outbox()).pending().empty()
-                    && std::ranges::any_of(textsSent(api, before), offline);
+                    && std::ranges::any_of(textsSent(api), offline);
             },
             30))
             << next.output();
-        const auto texts = textsSent(api, before);
+        auto texts = textsSent(api);
+        texts.erase(texts.begin(), texts.begin() + static_cast<std::ptrdiff_t>(before));
         ASSERT_GE(texts.size(), backlog.size());
         EXPECT_EQ(std::vector<std::string>(texts.begin(), texts.begin() + 3), backlog);
         EXPECT_EQ(std::ranges::count_if(texts, offline), 1);
-        EXPECT_LT(next.terminate(), 10.0);
-        EXPECT_EQ(next.exitCode(), 0);
+        next.stopsCleanly();
     }
-
-    using Arguments = std::vector<std::string>;
 
     struct BadInput {
         std::string name;
-        std::function<Arguments(const DataFolder&)> prepare;
+        // A leading "@" stands for the data folder.
+        std::vector<std::string> arguments;
         int exitCode; // -1: keeps running until stopped
         std::string message;
     };
@@ -178,7 +165,13 @@ namespace {
         const BadInput input = GetParam();
         DataFolder folder;
         const fs::path item = Outbox(folder.paths.outbox()).enqueue("text", "kept", std::nullopt);
-        const auto arguments = input.prepare(folder);
+        const bool corrupt = input.name == "corruptSettings";
+        if (corrupt)
+            AtomicFile::write(folder.paths.config(), "{\"chat_id\": 42, \"roi\": [0, 0");
+        std::vector<std::string> arguments = input.arguments;
+        for (auto& argument : arguments)
+            if (argument.starts_with('@'))
+                argument = folder.paths.data().string() + argument.substr(1);
         const std::string settingsBefore = DataFolder::read(folder.paths.config());
         Brisko brisko(folder, "http://127.0.0.1:9");
         brisko.start(arguments);
@@ -187,39 +180,22 @@ namespace {
             EXPECT_EQ(brisko.exitCode(), input.exitCode);
         }
         EXPECT_TRUE(brisko.waitForOutput(input.message, 20)) << brisko.output();
-        if (input.exitCode < 0) {
-            EXPECT_LT(brisko.terminate(), 10.0);
-            EXPECT_EQ(brisko.exitCode(), 0) << brisko.output();
-        }
+        if (input.exitCode < 0)
+            brisko.stopsCleanly();
         EXPECT_TRUE(fs::exists(item));
         EXPECT_EQ(DataFolder::read(folder.paths.config()), settingsBefore);
-        if (input.name == "corruptSettings") {
+        if (corrupt) {
             EXPECT_EQ(DataFolder::read(folder.paths.config().string() + ".unreadable"), settingsBefore);
         }
     }
 
     INSTANTIATE_TEST_SUITE_P(Brisko, BriskoBadInput,
-        testing::Values(BadInput { "missingCameraFile",
-                            [](const DataFolder& f) -> Arguments {
-                                return { "--camera-file", (f.root / "none.mp4").string() };
-                            },
-                            2, "cannot use" },
-            BadInput { "cameraFileNotAVideo",
-                [](const DataFolder& f) -> Arguments {
-                    return { "--camera-file", f.paths.config().string() };
-                },
-                2, "cannot use" },
-            BadInput { "dataFolderCannotBeCreated",
-                [](const DataFolder& f) -> Arguments {
-                    return { "--data-dir", (f.paths.config() / "data").string() };
-                },
-                2, "cannot use the data folder" },
-            BadInput { "corruptSettings",
-                [](const DataFolder& f) -> Arguments {
-                    AtomicFile::write(f.paths.config(), "{\"chat_id\": 42, \"roi\": [0, 0");
-                    return { "--camera-file", kStreetVideo.string(), "--arm" };
-                },
-                -1, "config.json.unreadable" }),
+        testing::Values(BadInput { "missingCameraFile", { "--camera-file", "@/none.mp4" }, 2, "cannot use" },
+            BadInput { "cameraFileNotAVideo", { "--camera-file", "@/config.json" }, 2, "cannot use" },
+            BadInput { "dataFolderCannotBeCreated", { "--data-dir", "@/config.json/data" }, 2,
+                "cannot use the data folder" },
+            BadInput { "corruptSettings", { "--camera-file", kStreetVideo.string(), "--arm" }, -1,
+                "config.json.unreadable" }),
         [](const auto& row) { return row.param.name; });
 
 } // namespace

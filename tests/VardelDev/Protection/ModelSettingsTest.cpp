@@ -1,7 +1,7 @@
 #include "AppHarness.h"
+#include "Brand.h"
 #include "L.h"
 #include "Model.h"
-#include "Outbox.h"
 #include "SettingsStore.h"
 
 #include <gtest/gtest.h>
@@ -15,29 +15,10 @@ namespace {
 
     namespace fs = std::filesystem;
 
-    struct Operation {
-        std::string name;
-        std::function<void(DataFolder&)> before;
-        std::function<void(Model&)> act;
-        std::function<void(const Model&, const DataFolder&)> expect;
-    };
-
-    void PrintTo(const Operation& operation, std::ostream* out) { *out << operation.name; }
-
     int itemsContaining(const DataFolder& folder, const std::string& text)
     {
-        int count = 0;
-        for (const auto& item : Outbox(folder.paths.outbox()).pending())
-            count += DataFolder::read(item).find(text) != std::string::npos;
-        return count;
-    }
-
-    // A settings file that cannot be replaced: a folder stands where the file goes.
-    void blockSettingsFile(DataFolder& folder)
-    {
-        fs::remove(folder.paths.config());
-        fs::create_directory(folder.paths.config());
-        fs::create_directory(folder.paths.config() / "x");
+        return static_cast<int>(std::ranges::count_if(folder.outboxItems(),
+            [&](const std::string& item) { return item.find(text) != std::string::npos; }));
     }
 
     // A settings file on a disk that stalls: every write waits until the test lets it through. The test
@@ -72,6 +53,16 @@ namespace {
         bool m_open = false;
     };
 
+    void quit(Model& model)
+    {
+        bool done = false;
+        model.shutdown([&] { done = true; });
+        ASSERT_TRUE(runUntil([&] { return done; }, 15));
+    }
+
+    // Changes take effect at once while the disk catches up; a chat counts only once it is stored, and is
+    // greeted once. Protection without a paired chat and a too narrow area are refused. The last of several
+    // quick sensitivity changes is saved, rounded, although the application quits before the save was due.
     TEST(ModelSettingsWrites, TheProgramTakesChangesAtOnceWhileTheDiskCatchesUp)
     {
         L::setLanguage(AppLanguage::en);
@@ -82,6 +73,13 @@ namespace {
         Model::Options options = appOptions(folder, "http://127.0.0.1:9");
         options.settingsStore = store;
         Model model(std::move(options));
+
+        model.toggleMonitoring();
+        EXPECT_FALSE(model.monitoringWanted());
+        EXPECT_EQ(model.mode(), Mode::off);
+        EXPECT_EQ(model.phase(), Phase::failed(L::t(K::ntNotStarted, { L::t(K::blockNoTelegram) })));
+        model.saveReferenceROI({ 0.1, 0.1, 0.02, 0.5 });
+        EXPECT_EQ(model.notice(), L::t(K::ntAreaInvalid));
 
         const ROI area { 0.1, 0.2, 0.5, 0.4 };
         std::optional<bool> confirmed;
@@ -100,98 +98,50 @@ namespace {
         ASSERT_TRUE(runUntil([&] { return confirmed.has_value(); }, 10));
         EXPECT_TRUE(*confirmed);
         EXPECT_FALSE(store->heldTheMainThread);
-        const Settings stored = SettingsStore(folder.paths.config()).load();
+        Settings stored = SettingsStore(folder.paths.config()).load();
         EXPECT_EQ(stored.roi, area);
         EXPECT_EQ(stored.detectionMode, DetectionMode::motion);
         EXPECT_EQ(stored.language, AppLanguage::es);
         EXPECT_EQ(stored.camera, "Other camera");
         EXPECT_TRUE(stored.chatConfirmed);
+        EXPECT_EQ(stored.chatID, 77);
+        EXPECT_EQ(model.chatLabel(), "Ana");
         EXPECT_EQ(model.settings(), stored);
+
+        model.sensitivityChanged(3);
+        model.sensitivityChanged(7.5);
+        quit(model);
+        EXPECT_EQ(SettingsStore(folder.paths.config()).load().sensitivity, 8);
+        EXPECT_EQ(itemsContaining(folder, L::t(K::tgPaired, { Brand::name })), 1);
         L::setLanguage(AppLanguage::en);
     }
 
-    class ModelOperation : public testing::TestWithParam<Operation> { };
-
-    // Each operation, then an orderly shut-down; what the settings file and the outbox hold afterwards.
-    TEST_P(ModelOperation, LeavesTheFilesAndNoticeAsTheUserExpects)
+    // A change the file could not take is reported and undone; a confirmation that could not be stored is
+    // reported, and nothing is sent to the chat.
+    TEST(ModelSettingsWrites, WhatTheFileRefusesIsReportedAndUndone)
     {
-        const Operation operation = GetParam();
         L::setLanguage(AppLanguage::en);
         DataFolder folder;
         folder.settings.chatConfirmed = false;
         folder.writeSettings(folder.settings);
-        if (operation.before)
-            operation.before(folder);
-        {
-            Model model(appOptions(folder, "http://127.0.0.1:9"));
-            operation.act(model);
-            bool done = false;
-            model.shutdown([&] { done = true; });
-            ASSERT_TRUE(runUntil([&] { return done; }, 15));
-            operation.expect(model, folder);
-        }
-    }
+        Model model(appOptions(folder, "http://127.0.0.1:9"));
+        // A folder where the settings file goes: it cannot be replaced.
+        fs::remove(folder.paths.config());
+        fs::create_directories(folder.paths.config() / "x");
 
-    INSTANTIATE_TEST_SUITE_P(Model, ModelOperation,
-        testing::Values(
-            // The last of several quick changes is saved, rounded, even when the application quits before
-            // the save was due.
-            Operation { "sensitivitySavedAtQuit", {},
-                [](Model& model) {
-                    model.sensitivityChanged(3);
-                    model.sensitivityChanged(7.5);
-                },
-                [](const Model&, const DataFolder& folder) {
-                    EXPECT_EQ(SettingsStore(folder.paths.config()).load().sensitivity, 8);
-                } },
-            Operation { "areaTooNarrowIsRefused", {},
-                [](Model& model) {
-                    model.saveReferenceROI({ 0.1, 0.1, 0.02, 0.5 });
-                },
-                [](const Model& model, const DataFolder& folder) {
-                    EXPECT_EQ(model.notice(), L::t(K::ntAreaInvalid));
-                    EXPECT_EQ(SettingsStore(folder.paths.config()).load().roi, ROI::full());
-                } },
-            Operation { "chatConfirmedOnce", {},
-                [](Model& model) { model.confirmChat(77, "Ana", [](bool stored) { EXPECT_TRUE(stored); }); },
-                [](const Model& model, const DataFolder& folder) {
-                    const Settings stored = SettingsStore(folder.paths.config()).load();
-                    EXPECT_TRUE(stored.chatConfirmed);
-                    EXPECT_EQ(stored.chatID, 77);
-                    EXPECT_EQ(model.chatLabel(), "Ana");
-                    EXPECT_EQ(itemsContaining(folder, "Connected to"), 1);
-                } },
-            // A confirmation that could not be stored is reported, and nothing is sent to the chat.
-            Operation { "chatConfirmationNotStored", blockSettingsFile,
-                [](Model& model) { model.confirmChat(77, "Ana", [](bool stored) { EXPECT_FALSE(stored); }); },
-                [](const Model& model, const DataFolder& folder) {
-                    EXPECT_FALSE(model.settings().chatConfirmed);
-                    ASSERT_TRUE(model.notice());
-                    EXPECT_EQ(model.notice()->rfind(L::t(K::ntSaveFailed, { "" }), 0), 0u) << *model.notice();
-                    EXPECT_EQ(itemsContaining(folder, "Connected to"), 0);
-                } },
-            // A change the file could not take is reported and undone.
-            Operation { "modeNotStoredIsUndone", blockSettingsFile,
-                [](Model& model) {
-                    model.setDetectionMode(DetectionMode::motion);
-                    EXPECT_EQ(model.detectionMode(), DetectionMode::motion);
-                },
-                [](const Model& model, const DataFolder&) {
-                    EXPECT_EQ(model.detectionMode(), DetectionMode::person);
-                    ASSERT_TRUE(model.notice());
-                    EXPECT_EQ(model.notice()->rfind(L::t(K::ntSaveFailed, { "" }), 0), 0u) << *model.notice();
-                } },
-            // Protection without a paired chat is refused with the reason, and protection is not wanted.
-            Operation { "protectionWithoutChat", {},
-                [](Model& model) {
-                    model.toggleMonitoring();
-                    EXPECT_FALSE(model.monitoringWanted());
-                    EXPECT_EQ(model.mode(), Mode::off);
-                    EXPECT_EQ(
-                        model.phase(), Phase::failed(L::t(K::ntNotStarted, { L::t(K::blockNoTelegram) })));
-                },
-                [](const Model&, const DataFolder&) {} }),
-        [](const testing::TestParamInfo<Operation>& param) { return param.param.name; });
+        std::optional<bool> confirmed;
+        model.setDetectionMode(DetectionMode::person);
+        EXPECT_EQ(model.detectionMode(), DetectionMode::person);
+        model.confirmChat(77, "Ana", [&](bool stored) { confirmed = stored; });
+        ASSERT_TRUE(runUntil([&] { return confirmed.has_value(); }, 10));
+        EXPECT_FALSE(*confirmed);
+        EXPECT_EQ(model.detectionMode(), DetectionMode::motion);
+        EXPECT_FALSE(model.settings().chatConfirmed);
+        ASSERT_TRUE(model.notice());
+        EXPECT_EQ(model.notice()->rfind(L::t(K::ntSaveFailed, { "" }), 0), 0u) << *model.notice();
+        quit(model);
+        EXPECT_EQ(itemsContaining(folder, L::t(K::tgPaired, { Brand::name })), 0);
+    }
 
 } // namespace
 } // namespace vardel::test

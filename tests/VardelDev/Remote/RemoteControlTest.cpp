@@ -4,7 +4,6 @@
 #include "FakeBotApi.h"
 #include "L.h"
 #include "OnboardingModel.h"
-#include "Outbox.h"
 #include "PrivateBus.h"
 #include "ResumeState.h"
 
@@ -18,25 +17,11 @@ namespace {
     namespace fs = std::filesystem;
     constexpr std::int64_t kChat = 4242; // the chat DataFolder pairs
 
-    std::vector<std::string> texts(const FakeBotApi& api)
+    // Waits until the chat got a text that holds `part`.
+    bool received(const FakeBotApi& api, const std::string& part, double seconds = 10)
     {
-        std::vector<std::string> found;
-        for (const auto& call : api.callsOf("sendMessage"))
-            found.push_back(call.fields.at("text"));
-        return found;
-    }
-
-    // Waits until the chat got a text that `matches`.
-    bool received(
-        const FakeBotApi& api, const std::function<bool(const std::string&)>& matches, double seconds = 10)
-    {
-        return runUntil([&] { return std::ranges::any_of(texts(api), matches); }, seconds);
-    }
-
-    bool received(const FakeBotApi& api, const std::string& text, double seconds = 10)
-    {
-        return received(
-            api, [&](const std::string& sent) { return sent == text; }, seconds);
+        const auto holds = [&](const std::string& text) { return text.find(part) != std::string::npos; };
+        return runUntil([&] { return std::ranges::any_of(textsSent(api), holds); }, seconds);
     }
 
     void push(FakeBotApi& api, const std::string& text, std::int64_t chat = kChat)
@@ -54,48 +39,10 @@ namespace {
         }
     };
 
-    // GIVEN a paired chat, WHEN it sends /arm, /status, /photo and /disarm, THEN each does what it says;
-    // the same from another chat changes nothing.
-    TEST_F(RemoteControl, OnlyThePairedChatIsObeyed)
-    {
-        DataFolder folder;
-        FakeBotApi api;
-        Model model(appOptions(folder, api.endpoint()));
-
-        push(api, "/arm");
-        ASSERT_TRUE(runUntil([&] { return model.mode() == Mode::monitor; }, 10));
-
-        push(api, "/disarm", kChat + 1);
-        push(api, "/status");
-        // The answer names the camera, which is named after its file.
-        ASSERT_TRUE(received(api, [](const std::string& text) {
-            return text.find(kStreetVideo.stem().string()) != std::string::npos;
-        })) << ::testing::PrintToString(texts(api));
-        EXPECT_EQ(model.mode(), Mode::monitor);
-
-        push(api, "/photo");
-        ASSERT_TRUE(runUntil(
-            [&] {
-                return std::ranges::any_of(api.callsOf("sendPhoto"),
-                    [](const auto& call) { return call.fields.at("caption").starts_with("Camera now"); });
-            },
-            10));
-
-        push(api, "/disarm");
-        ASSERT_TRUE(runUntil([&] { return model.mode() == Mode::off; }, 10));
-        push(api, "/photo");
-        EXPECT_TRUE(received(api, L::t(K::rcPhotoOff, { Brand::name })));
-
-        std::set<std::string> languages;
-        for (const auto& call : api.callsOf("setMyCommands"))
-            languages.insert(
-                call.fields.count("language_code") ? call.fields.at("language_code") : "default");
-        EXPECT_EQ(languages, (std::set<std::string> { "default", "en", "pt", "es" }));
-    }
-
     // GIVEN the command poller polling, WHEN another chat is paired meanwhile, THEN the two never poll at
-    // once (no 409), and commands work again afterwards.
-    TEST_F(RemoteControl, PairingTakesTurnsWithThePoller)
+    // once (no 409), and the paired chat's /arm, /status, /photo and /disarm then do what they say; the same
+    // from another chat changes nothing.
+    TEST_F(RemoteControl, PairingTakesTurnsWithThePollerWhichObeysOnlyThePairedChat)
     {
         DataFolder folder;
         FakeBotApi api;
@@ -112,9 +59,36 @@ namespace {
             ASSERT_TRUE(runUntil([&] { return onboarding.candidate().has_value(); }, 30));
             onboarding.leave();
         }
+
+        push(api, "/arm");
+        ASSERT_TRUE(runUntil([&] { return model.mode() == Mode::monitor; }, 20));
+        push(api, "/disarm", kChat + 1);
+        push(api, "/status");
+        // The answer names the camera, which is named after its file.
+        ASSERT_TRUE(received(api, kStreetVideo.stem().string())) << ::testing::PrintToString(textsSent(api));
+        EXPECT_EQ(model.mode(), Mode::monitor);
+
+        push(api, "/photo");
+        ASSERT_TRUE(runUntil(
+            [&] {
+                return std::ranges::any_of(api.callsOf("sendPhoto"),
+                    [](const auto& call) { return call.fields.at("caption").starts_with("Camera now"); });
+            },
+            10));
+
+        push(api, "/disarm");
+        ASSERT_TRUE(runUntil([&] { return model.mode() == Mode::off; }, 10));
+        push(api, "/photo");
+        EXPECT_TRUE(received(api, L::t(K::rcPhotoOff, { Brand::name })));
         push(api, "/help");
-        EXPECT_TRUE(received(api, L::t(K::rcHelp, { Brand::name }), 20));
+        EXPECT_TRUE(received(api, L::t(K::rcHelp, { Brand::name })));
         EXPECT_EQ(api.conflicts(), 0u);
+
+        std::set<std::string> languages;
+        for (const auto& call : api.callsOf("setMyCommands"))
+            languages.insert(
+                call.fields.count("language_code") ? call.fields.at("language_code") : "default");
+        EXPECT_EQ(languages, (std::set<std::string> { "default", "en", "pt", "es" }));
     }
 
     // GIVEN protection on over a covered lens, with logind and UPower on a private bus, WHEN the lens stays
@@ -124,6 +98,10 @@ namespace {
         if (!PrivateBus::onPath("dbus-daemon") || !PrivateBus::onPath("ffmpeg")
             || std::system("/usr/bin/python3 -c 'import dbusmock' 2>/dev/null") != 0)
             GTEST_SKIP() << "needs dbus-daemon, ffmpeg and python3-dbusmock";
+        // The mocks come up while ffmpeg writes the covered lens's video.
+        PrivateBus bus;
+        for (const char* mock : { "logind", "upower" })
+            bus.start({ "/usr/bin/python3", "-m", "dbusmock", "--template", mock });
         DataFolder folder;
         const fs::path black = folder.root / "black.avi";
         ASSERT_EQ(
@@ -131,9 +109,6 @@ namespace {
                 + black.string() + "'")
                             .c_str()),
             0);
-        PrivateBus bus;
-        for (const char* mock : { "logind", "upower" })
-            bus.start({ "/usr/bin/python3", "-m", "dbusmock", "--template", mock });
         ASSERT_TRUE(bus.waitForName("org.freedesktop.login1") && bus.waitForName("org.freedesktop.UPower"));
         const auto system
             = QDBusConnection::connectToBus(QString::fromStdString(bus.address()), "self-alerts");
@@ -153,10 +128,7 @@ namespace {
         // Up to the first value after the brand.
         const auto alert = [&](K key) {
             const std::string text = L::t(key, { Brand::name, "\x01" });
-            return received(
-                api,
-                [&](const std::string& sent) { return sent.starts_with(text.substr(0, text.find('\x01'))); },
-                30);
+            return received(api, text.substr(0, text.find('\x01')), 30);
         };
 
         // Power goes once the model has seen it on; the lens counts as covered long enough meanwhile.
@@ -214,25 +186,22 @@ namespace {
         if (ResumeState::load(ResumeState::fileIn(folder.paths.data())).protecting)
             ResumeState { true, aliveAt }.save(ResumeState::fileIn(folder.paths.data()));
 
-        std::vector<std::string> offline;
         const auto isOffline
             = [](const std::string& text) { return text.find(" was offline from ") != std::string::npos; };
         {
             Model second(appOptions(folder, api.endpoint()));
             EXPECT_EQ(second.mode() == Mode::monitor, ending.resumes);
-            if (ending.resumes)
-                EXPECT_TRUE(runUntil([&] { return std::ranges::any_of(texts(api), isOffline); }, 10));
+            if (ending.resumes) {
+                EXPECT_TRUE(runUntil([&] { return std::ranges::any_of(textsSent(api), isOffline); }, 10));
+            }
         }
         // The model is gone, so whatever it enqueued is in the outbox by now, if not in the chat.
-        std::ranges::copy_if(texts(api), std::back_inserter(offline), isOffline);
-        for (const auto& item : Outbox(folder.paths.outbox()).pending())
-            if (isOffline(DataFolder::read(item)))
-                offline.push_back(DataFolder::read(item));
-        if (!ending.resumes) {
-            EXPECT_TRUE(offline.empty());
+        std::vector<std::string> offline = textsSent(api);
+        std::ranges::copy(folder.outboxItems(), std::back_inserter(offline));
+        std::erase_if(offline, [&](const std::string& text) { return !isOffline(text); });
+        ASSERT_EQ(offline.size(), ending.resumes ? 1u : 0u);
+        if (!ending.resumes)
             return;
-        }
-        ASSERT_EQ(offline.size(), 1u);
         const auto [from, to] = ChatCommands::spanTimes(aliveAt, now);
         const auto [from2, to2] = ChatCommands::spanTimes(aliveAt, now + 60); // the minute may turn meanwhile
         EXPECT_TRUE(offline[0] == L::t(K::tgResumed, { Brand::name, from, to })
