@@ -71,7 +71,7 @@ TEST(CoverCheck, DarkOrFlatWithoutTextureLooksCoveredAndTheTrackerDebouncesOneSe
 }
 
 // Fresh means a frame newer than the (re)start and younger than three seconds.
-TEST(HealthMonitor, AStallIsReportedOnceAfterTheTimeOutAndTheNextFrameClearsIt)
+TEST(HealthMonitor, StallsAndInterruptionsAreReportedOnceAndClearedByTheNextFrame)
 {
     L::setLanguage(AppLanguage::en);
     HealthMonitor monitor(15.0);
@@ -95,12 +95,9 @@ TEST(HealthMonitor, AStallIsReportedOnceAfterTheTimeOutAndTheNextFrameClearsIt)
     monitor.frameArrived(kStart + 35);
     monitor.cameraDidStart(kStart + 35.25);
     EXPECT_FALSE(monitor.isFresh(kStart + 35.5));
-}
 
-TEST(HealthMonitor, AnInterruptionFailsAtOnceAndAsksForARestartOnlyAfterFifteenSeconds)
-{
-    L::setLanguage(AppLanguage::en);
-    HealthMonitor monitor(15.0);
+    // An interruption fails at once and asks for a restart only after fifteen seconds.
+    monitor = HealthMonitor(15.0);
     monitor.cameraDidStart(kStart);
     monitor.frameArrived(kStart + 1);
     monitor.interruptionBegan(kStart + 2);

@@ -62,8 +62,8 @@ TEST(MotionDetector, SeedsOnFirstFrameAfterCreationResetOrNewAreaAndRejectsWrong
 }
 
 // Only pixels inside the watched area count; a uniform change of light is compensated, while a small
-// local change moves the mean difference little, so compensation keeps it.
-TEST(MotionDetector, ChangeAboveThePixelThresholdInsideTheAreaCountsAndUniformLightIsCompensated)
+// local change moves the mean difference little, so compensation keeps it; lasting change fades.
+TEST(MotionDetector, ChangeAboveThePixelThresholdInsideTheAreaCountsUntilAbsorbed)
 {
     const ROI leftHalf { 0, 0, 0.5, 1 };
     const std::tuple<ROI, Thumbnail, Thumbnail, double, double> rows[] = {
@@ -79,10 +79,8 @@ TEST(MotionDetector, ChangeAboveThePixelThresholdInsideTheAreaCountsAndUniformLi
         EXPECT_DOUBLE_EQ(*detector.process(after), level);
         EXPECT_DOUBLE_EQ(detector.lightCompensatedLevel(), compensated);
     }
-}
 
-TEST(MotionDetector, LastingChangeIsAbsorbedIntoTheBackground)
-{
+    // Lasting change is absorbed into the background.
     MotionDetector detector(ROI::full(), 25);
     detector.process(uniform(50));
     // The remaining difference shrinks by 5 % per frame: 100 · 0.95^n ≤ 25 after about 27 frames.

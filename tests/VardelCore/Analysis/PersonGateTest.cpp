@@ -39,7 +39,7 @@ TEST(PersonGate, MatchNeedsConfidenceAndTheCentreOrAFifthOfTheBoxInTheArea)
         EXPECT_EQ(PersonGate().matches(box, kRightHalf), matches) << name;
 }
 
-TEST(PersonGate, AsksTheDetectorAtOnceAfterOpeningThenAtMostEveryInterval)
+TEST(PersonGate, AsksTheDetectorAtOnceThenEveryIntervalAndCountsLastingChange)
 {
     PersonGate gate;
     int calls = 0;
@@ -64,14 +64,12 @@ TEST(PersonGate, AsksTheDetectorAtOnceAfterOpeningThenAtMostEveryInterval)
     EXPECT_EQ(step(1001.25), Outcome::confirmed(EventKind::person));
     EXPECT_EQ(gate.lastMatch, std::vector<PersonBox> { boxes[1] });
     EXPECT_FALSE(gate.isOpen());
-}
 
-TEST(PersonGate, EveryCandidateCountsOnlyItsOwnFramesOfLastingChange)
-{
-    // Nine frames over the two-second window; 70 % of them must show lasting change.
+    // Without a person, nine frames over the two-second window; 70 % of them must show lasting change,
+    // each candidate counting only its own.
     const std::pair<int, Outcome> candidates[] = { { 6, Outcome::discarded() }, { 1, Outcome::discarded() },
         { 7, Outcome::confirmed(EventKind::unconfirmedMotion) } };
-    PersonGate gate;
+    gate = PersonGate();
     double t = 0;
     for (const auto& [lasting, expected] : candidates) {
         gate.open(t);
