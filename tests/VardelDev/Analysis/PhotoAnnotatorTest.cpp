@@ -36,7 +36,7 @@ QRect changedArea(const QImage& picture, const QImage& base)
 
 } // namespace
 
-TEST(PhotoAnnotator, OverlappingBoxesMergeTouchingOnesStayApartAndSpotlightsArePaddedInsideThePicture)
+TEST(PhotoAnnotator, OverlappingBoxesMergeAndEachSpotlightIsPaddedDimmedAroundAndFramedInAmber)
 {
     const PersonBox a { 0.125, 0.125, 0.25, 0.25, 0.6, true };
     const PersonBox b { 0.25, 0.25, 0.25, 0.25, 0.9, false };
@@ -57,12 +57,9 @@ TEST(PhotoAnnotator, OverlappingBoxesMergeTouchingOnesStayApartAndSpotlightsAreP
     EXPECT_EQ(
         PhotoAnnotator::spotlightRect({ 0.25, 0.25, 0.5, 0.5, 1 }, 1000, 400), QRectF(210, 90, 580, 220));
     EXPECT_EQ(PhotoAnnotator::spotlightRect({ 0.0, 0.6, 0.3, 0.4, 1 }, 1000, 400), QRectF(0, 232, 324, 168));
-}
 
-// Outside the spotlight the picture is dimmed; the spotlight's corners are rounded and it is framed in
-// amber 5·s wide (s: the picture's long side over 1920), at least 3 px.
-TEST(PhotoAnnotator, OnePersonDimsOutsideARoundedSpotlightFramedInAmber)
-{
+    // Outside the spotlight the picture is dimmed; the spotlight's corners are rounded and it is framed in
+    // amber 5·s wide (s: the picture's long side over 1920), at least 3 px.
     const PersonBox box { 440 / 1920.0, 250 / 1080.0, 520 / 1920.0, 500 / 1080.0, 0.9 };
     const QRectF rect = PhotoAnnotator::spotlightRect(box, 1920, 1080);
     const auto result = PhotoAnnotator::annotate(solid(1920, 1080, kGrey), { box }, "");
