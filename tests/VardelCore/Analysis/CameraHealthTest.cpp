@@ -115,7 +115,7 @@ TEST(HealthMonitor, StallsAndInterruptionsAreReportedOnceAndClearedByTheNextFram
     EXPECT_EQ(monitor.check(kStart + 100), Report {});
 }
 
-TEST(CameraWatch, AnUnpluggedCameraPausesOnceAndResumesWhenListedAgainAndAutomaticPicksTheBuiltInOne)
+TEST(CameraWatch, AnUnpluggedCameraPausesOnceTheBuiltInOneIsPickedAndTheFormatIsReclaimedTwice)
 {
     using Action = CameraWatch::Action;
     CameraWatch watch;
@@ -138,10 +138,9 @@ TEST(CameraWatch, AnUnpluggedCameraPausesOnceAndResumesWhenListedAgainAndAutomat
     EXPECT_EQ(CameraChoice::pick({}, ""), std::nullopt);
     EXPECT_TRUE(CameraChoice::showsPicker(cameras));
     EXPECT_FALSE(CameraChoice::showsPicker({ cameras[0] }));
-}
 
-TEST(FormatReclaimer, TriesTwiceTenSecondsApartThenGivesUpAndGivesUpAtOnceWhenSwitchedAgainSoon)
-{
+    // A lost 16:9 format is asked for twice ten seconds apart, then given up, and at once when lost again
+    // soon after coming back.
     using Status = FormatReclaimer::Status;
     FormatReclaimer reclaimer;
     const std::tuple<double, double, bool, Status> steps[]

@@ -58,7 +58,7 @@ TEST(ROI, ClassifiesAreasAndStoresThemAsFourNumbers)
         EXPECT_THROW(nlohmann::json::parse(text).get<ROI>(), nlohmann::json::type_error) << text;
 }
 
-TEST(FrameGeometry, MapsAreasOntoOtherAspectsAndBackCuttingOffWhatLiesOutside)
+TEST(FrameGeometry, MapsAreasOntoOtherAspectsAndBackAndFitsTheVideoIntoItsContainer)
 {
     expectNear(FrameGeometry::roi(ROI::full(), kFourThree), { 0, 0.125, 1, 0.75 });
     expectNear(FrameGeometry::referenceROI({ 0, 0.125, 1, 0.75 }, kFourThree), ROI::full());
@@ -81,10 +81,8 @@ TEST(FrameGeometry, MapsAreasOntoOtherAspectsAndBackCuttingOffWhatLiesOutside)
     EXPECT_EQ(std::pair(below.y, below.h), std::pair(1.0, 0.0));
     expectNear(FrameGeometry::referenceROI({ 0.1, 0.5, 0.3, 0.5 }, kFourThree),
         { 0.1, (0.5 - 0.125) / 0.75, 0.3, 1 - (0.5 - 0.125) / 0.75 });
-}
 
-TEST(FrameGeometry, FitsVideoIntoContainer)
-{
+    // The video fits into its container.
     EXPECT_EQ(FrameGeometry::videoRect({ 400, 300 }, 16.0 / 9.0), kVideo);
     EXPECT_EQ(FrameGeometry::videoRect({ 800, 300 }, kFourThree), (FrameGeometry::Rect { 200, 0, 400, 300 }));
     for (double aspect : { 0.0, kNaN })

@@ -25,7 +25,7 @@ Thumbnail textured(int shift = 0)
     return t;
 }
 
-TEST(MotionDetector, IndicesCoverTheAreaOnTheGridAndStayInsideIt)
+TEST(MotionDetector, IndicesStayInsideTheGridAndEachAreaSeedsAnew)
 {
     EXPECT_EQ(MotionDetector::indices(ROI::full(), 96, 54).size(), 5184u);
     EXPECT_EQ(MotionDetector::indices({ 0.5, 0.5, 0.001, 0.001 }, 96, 54), std::vector<int> { 2640 });
@@ -43,10 +43,8 @@ TEST(MotionDetector, IndicesCoverTheAreaOnTheGridAndStayInsideIt)
         ASSERT_FALSE(list.empty());
         EXPECT_TRUE(std::all_of(list.begin(), list.end(), [](int i) { return i >= 0 && i < 5184; }));
     }
-}
 
-TEST(MotionDetector, SeedsOnFirstFrameAfterCreationResetOrNewAreaAndRejectsWrongSizes)
-{
+    // The detector seeds on its first frame after creation, a reset or a new area, and rejects wrong sizes.
     MotionDetector detector(ROI::full(), 25);
     EXPECT_THROW(detector.process(Thumbnail(100)), std::invalid_argument);
     EXPECT_FALSE(detector.process(textured()));

@@ -88,7 +88,7 @@ TEST(PhotoAnnotator, OverlappingBoxesMergeAndEachSpotlightIsPaddedDimmedAroundAn
 
 // The stamp is an amber capsule with dark text 22·s from the bottom right corner; nothing else changes,
 // also when drawn on a worker thread, as the analyzer does.
-TEST(PhotoAnnotator, WithoutPeopleOnlyTheStampCapsuleChanges)
+TEST(PhotoAnnotator, WithoutPeopleOnlyTheStampChangesAndFramesConvertAsFullRangeToJpeg)
 {
     QImage picture(1280, 720, QImage::Format_RGB32); // every pixel differs from its neighbours
     for (int y = 0; y < 720; ++y)
@@ -121,22 +121,19 @@ TEST(PhotoAnnotator, WithoutPeopleOnlyTheStampCapsuleChanges)
     }
     EXPECT_EQ(qAlpha(PhotoAnnotator::stampOverlay("", 64, 32)->pixel(50, 20)), 0);
     EXPECT_FALSE(PhotoAnnotator::stampOverlay("x", 0, 10));
-}
 
-// Full-range BT.601 in both frame layouts: Y 76, U 85, V 255 is pure red; Y 0 black; Y 255 white. The
-// JPEG decodes to the same size and honours the quality.
-TEST(PhotoAnnotator, FramesOfBothLayoutsConvertAsFullRangeAndJpegHonoursQuality)
-{
+    // Full-range BT.601 in both frame layouts: Y 76, U 85, V 255 is pure red; Y 0 black; Y 255 white.
+    // The JPEG decodes to the same size and honours the quality.
     for (PixelFormat format : { PixelFormat::i420, PixelFormat::nv12 }) {
-        const QImage picture = PhotoAnnotator::image(test::yuvFrame(
+        const QImage converted = PhotoAnnotator::image(test::yuvFrame(
             64, 48, format, [](int, int y) { return y < 16 ? 76 : (y < 32 ? 0 : 255); },
             [](int, int y) { return y < 8 ? std::pair(85, 255) : std::pair(128, 128); }));
-        ASSERT_EQ(picture.size(), QSize(64, 48));
-        const QRgb red = picture.pixel(10, 4);
+        ASSERT_EQ(converted.size(), QSize(64, 48));
+        const QRgb red = converted.pixel(10, 4);
         EXPECT_GT(qRed(red), 245);
         EXPECT_LT(qGreen(red) + qBlue(red), 20);
-        EXPECT_LE(qGray(picture.pixel(10, 24)), 2);
-        EXPECT_GE(qGray(picture.pixel(10, 44)), 253);
+        EXPECT_LE(qGray(converted.pixel(10, 24)), 2);
+        EXPECT_GE(qGray(converted.pixel(10, 44)), 253);
     }
     EXPECT_TRUE(PhotoAnnotator::image(Frame()).isNull());
 
