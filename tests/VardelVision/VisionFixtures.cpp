@@ -15,8 +15,7 @@ namespace {
 
     const std::filesystem::path kExamples = "/usr/share/doc/opencv-doc/examples/data";
     const cv::Size kSource(768, 576);
-    // The 16:9 band of the street frames that whole-frame samples show, and its
-    // size on screen.
+    // The 16:9 band of the street frames that whole-frame samples show, and its size on screen.
     const cv::Rect kBand(0, 72, 768, 432);
     const cv::Size kWhole(1280, 720);
     // A watched area over the middle of the pavement.
@@ -54,8 +53,8 @@ namespace {
         return labels;
     }
 
-    // Every twentieth frame of vtest.avi (BGR) up to frame 800, by index: decoded
-    // once per process and shared; empty when the file is missing.
+    // Every twentieth frame of vtest.avi (BGR) up to frame 800, by index: decoded once per process and
+    // shared; empty when the file is missing.
     const std::map<int, cv::Mat>& vtestFrames()
     {
         static const std::map<int, cv::Mat> frames = [] {
@@ -105,8 +104,7 @@ Frame frameFromBgr(const cv::Mat& bgr, PixelFormat format)
     cv::cvtColor(bgr(cv::Rect(0, 0, bgr.cols & ~1, bgr.rows & ~1)), ycrcb, cv::COLOR_BGR2YCrCb);
     cv::resize(ycrcb, chroma, ycrcb.size() / 2, 0, 0, cv::INTER_AREA);
     auto buffer = std::make_shared<FrameBuffer>(ycrcb.cols, ycrcb.rows, format);
-    // OpenCV views of the planes: luma, then U and V, or the interleaved U,V
-    // pairs.
+    // OpenCV views of the planes: luma, then U and V, or the interleaved U,V pairs.
     std::vector<cv::Mat> planes;
     for (int p = 0; p < buffer->planeCount(); ++p)
         planes.emplace_back(buffer->planeHeight(p), p ? chroma.cols : ycrcb.cols,
