@@ -39,12 +39,12 @@ void expectFace(const BlazeFaceDecoder::Face& face, float score, cv::Rect2f box)
 
 } // namespace
 
-TEST(BlazeFaceDecoder, OffsetsAreInInputPixelsAroundTheAnchorBestFirstFromAScoreOfThreeQuarters)
+TEST(BlazeFaceDecoder, OffsetsAroundTheAnchorBestFirstFromAScoreOfThreeQuartersBlendingOverlaps)
 {
     RawOutputs raw;
     raw.set(2 * (5 * 16 + 7), 12.8f, -25.6f, 51.2f, 64.0f, 3.0f); // row 5, column 7: anchor (7.5/16, 5.5/16)
     raw.set(512 + 6 * (2 * 8 + 6) + 4, 0, 0, 25.6f, 25.6f, 4.0f); // row 2, column 6: anchor (6.5/8, 2.5/8)
-    const auto faces = raw.decode();
+    auto faces = raw.decode();
     ASSERT_EQ(faces.size(), 2u);
     expectFace(faces[0], sigmoid(4.0f), { 6.5f / 8 - 0.05f, 2.5f / 8 - 0.05f, 0.1f, 0.1f });
     expectFace(faces[1], sigmoid(3.0f), { 7.5f / 16 + 0.05f - 0.1f, 5.5f / 16 - 0.1f - 0.125f, 0.2f, 0.25f });
@@ -57,17 +57,15 @@ TEST(BlazeFaceDecoder, OffsetsAreInInputPixelsAroundTheAnchorBestFirstFromAScore
     const auto kept = edges.decode();
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_NEAR(kept[0].box.x + kept[0].box.width / 2, BlazeFaceDecoder().anchors()[100].x, 1e-6);
-}
 
-TEST(BlazeFaceDecoder, OverlappingCandidatesBlendByScore)
-{
-    RawOutputs raw;
-    // Both anchors of one cell see the same face, 8 px apart; a third face elsewhere stays apart.
+    // Overlapping candidates blend by score: both anchors of one cell see the same face, 8 px apart; a
+    // third face elsewhere stays apart.
+    raw = RawOutputs();
     const int cell = 2 * (8 * 16 + 8);
     raw.set(cell, 0, 0, 64, 64, 3.0f);
     raw.set(cell + 1, 8, 0, 64, 64, 1.5f);
     raw.set(2 * (2 * 16 + 2), 0, 0, 32, 32, 2.0f);
-    const auto faces = raw.decode();
+    faces = raw.decode();
     ASSERT_EQ(faces.size(), 2u);
     const float strong = sigmoid(3.0f), weak = sigmoid(1.5f);
     const float shift = (8.0f / 256) * weak / (strong + weak);

@@ -27,7 +27,7 @@ TEST(FrameCrop, ReadsFramesAsFullRange)
 }
 
 // Boxes are clamped to the frame, never to the crop they were found in.
-TEST(FrameCrop, BoxesReachPastTheCropButNotPastTheFrame)
+TEST(FrameCrop, AreaFitsAPersonInsideTheFrameAndBoxesReachPastItButNotPastTheFrame)
 {
     const cv::Rect area(100, 50, 200, 100);
     const auto past = FrameCrop::toFrame({ -30, -10, 60, 200 }, area, 1000, 200);
@@ -37,10 +37,8 @@ TEST(FrameCrop, BoxesReachPastTheCropButNotPastTheFrame)
     EXPECT_DOUBLE_EQ(past->h, 0.8); // 40 ... 200, cut by the frame's bottom
     EXPECT_DOUBLE_EQ(FrameCrop::toFrame({ -150, 0, 100, 10 }, area, 1000, 200)->x, 0.0);
     EXPECT_FALSE(FrameCrop::toFrame({ -300, 0, 100, 10 }, area, 1000, 200));
-}
 
-TEST(FrameCrop, AreaFitsAPersonInsideTheFrame)
-{
+    // The area searched fits a person inside the frame.
     const struct {
         const char* name;
         PersonDetecting::Focus focus;

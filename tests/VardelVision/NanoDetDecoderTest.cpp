@@ -38,12 +38,12 @@ struct RawOutputs {
 
 } // namespace
 
-TEST(NanoDetDecoder, SidesAreExpectedBinsTimesStrideFromTheCellCentre)
+TEST(NanoDetDecoder, SidesFromTheCellCentreAndConfidentPeopleWithoutDuplicates)
 {
     RawOutputs raw;
     raw.set(1, 4, 6, 0, 0.9f, { 2, 3, 1, 5 }); // centre (104, 72)
     raw.classes[2].at<float>(0, 0) = 0.6f; // cell (0, 0) of stride 32, sides flat: the middle bin, 3.5
-    const auto people = raw.decode();
+    auto people = raw.decode();
     ASSERT_EQ(people.size(), 2u);
     EXPECT_NEAR(people[0].score, 0.9f, 1e-6);
     EXPECT_NEAR(people[0].box.x, 104 - 32, 1e-3);
@@ -51,17 +51,15 @@ TEST(NanoDetDecoder, SidesAreExpectedBinsTimesStrideFromTheCellCentre)
     EXPECT_NEAR(people[0].box.br().x, 104 + 16, 1e-3);
     EXPECT_NEAR(people[0].box.br().y, 72 + 80, 1e-3);
     EXPECT_NEAR(people[1].box.width, 2 * 3.5 * 32, 1e-3);
-}
 
-TEST(NanoDetDecoder, KeepsConfidentPeopleFromTheThresholdOnAndSuppressesDuplicates)
-{
-    RawOutputs raw;
+    // Confident people from the threshold on are kept, duplicates suppressed.
+    raw = RawOutputs();
     raw.set(0, 10, 10, 1, 0.99f, { 2, 2, 2, 2 }); // a bicycle, not a person
     raw.set(0, 20, 20, 0, 0.44f, { 2, 2, 2, 2 }); // too unsure
     raw.set(2, 5, 5, 0, 0.7f, { 1, 2, 1, 2 }); // centre (176, 176): 64 x 128
     raw.set(1, 10, 10, 0, 0.8f, { 2, 4, 2, 4 }); // centre (168, 168): 64 x 128, nearly the same box
     raw.set(0, 2, 2, 0, 0.5f, { 1, 1, 1, 1 }); // centre (20, 20), alone, exactly at a 0.5 threshold
-    const auto people = raw.decode(0.5);
+    people = raw.decode(0.5);
     ASSERT_EQ(people.size(), 2u);
     EXPECT_NEAR(people[0].score, 0.8f, 1e-6);
     EXPECT_NEAR(people[0].box.x, 136, 1e-3);

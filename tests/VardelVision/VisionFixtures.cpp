@@ -72,32 +72,22 @@ namespace {
         return frames;
     }
 
-    // Per-pixel median of those frames: the street without walkers.
-    cv::Mat computeMedian()
-    {
-        cv::Mat stack; // one frame a row
-        for (const auto& [index, frame] : vtestFrames())
-            stack.push_back(frame.reshape(1, 1));
-        if (stack.empty())
-            return {};
-        cv::sort(stack, stack, cv::SORT_EVERY_COLUMN | cv::SORT_ASCENDING);
-        return stack.row(stack.rows / 2).reshape(3, vtestFrames().begin()->second.rows).clone();
-    }
-
+    // Per-pixel median of those frames, computed once: the street without walkers.
     const cv::Mat& vtestMedian()
     {
-        static const cv::Mat median = computeMedian();
+        static const cv::Mat median = [] {
+            const auto& frames = vtestFrames();
+            cv::Mat result(frames.begin()->second.size(), CV_8UC3);
+            std::vector<std::uint8_t> values(frames.size());
+            for (std::size_t i = 0; i < result.total() * 3; ++i) {
+                std::transform(frames.begin(), frames.end(), values.begin(),
+                    [&](const auto& frame) { return frame.second.data[i]; });
+                std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+                result.data[i] = values[values.size() / 2];
+            }
+            return result;
+        }();
         return median;
-    }
-
-    // Example pictures without anybody in them.
-    std::vector<std::pair<std::string, cv::Mat>> personFree()
-    {
-        std::vector<std::pair<std::string, cv::Mat>> pictures { { "median", vtestMedian() } };
-        for (const char* name : { "building.jpg", "fruits.jpg", "home.jpg", "aero3.jpg" })
-            if (const auto path = exampleFile(name); !path.empty())
-                pictures.emplace_back(name, cv::imread(path.string()));
-        return pictures;
     }
 
 } // namespace
@@ -165,7 +155,12 @@ std::vector<Sample> labelledSamples(View view)
     }
     if (foci.empty())
         foci.push_back(view == View::watchedArea ? grown(kPavement) : Focus {});
-    for (const auto& [name, picture] : personFree()) {
+    // Pictures without anybody in them.
+    std::vector<std::pair<std::string, cv::Mat>> personFree { { "median", vtestMedian() } };
+    for (const char* name : { "building.jpg", "fruits.jpg", "home.jpg", "aero3.jpg" })
+        if (const auto path = exampleFile(name); !path.empty())
+            personFree.emplace_back(name, cv::imread(path.string()));
+    for (const auto& [name, picture] : personFree) {
         cv::Mat scaled;
         cv::resize(picture, scaled, view == View::focusCrops ? kSource : kWhole, 0, 0, cv::INTER_LINEAR);
         const Frame frame = frameFromBgr(scaled);
@@ -174,7 +169,7 @@ std::vector<Sample> labelledSamples(View view)
             continue;
         }
         // The street's median at every other focus; the other pictures at a few.
-        for (std::size_t i = 0; i < foci.size(); i += name == "median" ? 2 : 12)
+        for (std::size_t i = 0; i < foci.size(); i += name == "median" ? 2 : 24)
             samples.push_back({ name, frame, foci[i], {}, {} });
     }
     return samples;

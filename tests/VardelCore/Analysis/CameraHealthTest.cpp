@@ -71,7 +71,7 @@ TEST(CoverCheck, DarkOrFlatWithoutTextureLooksCoveredAndTheTrackerDebouncesOneSe
 }
 
 // Fresh means a frame newer than the (re)start and younger than three seconds.
-TEST(HealthMonitor, AStallIsReportedOnceAfterTheTimeOutAndTheNextFrameClearsIt)
+TEST(HealthMonitor, StallsAndInterruptionsAreReportedOnceAndClearedByTheNextFrame)
 {
     L::setLanguage(AppLanguage::en);
     HealthMonitor monitor(15.0);
@@ -95,12 +95,9 @@ TEST(HealthMonitor, AStallIsReportedOnceAfterTheTimeOutAndTheNextFrameClearsIt)
     monitor.frameArrived(kStart + 35);
     monitor.cameraDidStart(kStart + 35.25);
     EXPECT_FALSE(monitor.isFresh(kStart + 35.5));
-}
 
-TEST(HealthMonitor, AnInterruptionFailsAtOnceAndAsksForARestartOnlyAfterFifteenSeconds)
-{
-    L::setLanguage(AppLanguage::en);
-    HealthMonitor monitor(15.0);
+    // An interruption fails at once and asks for a restart only after fifteen seconds.
+    monitor = HealthMonitor(15.0);
     monitor.cameraDidStart(kStart);
     monitor.frameArrived(kStart + 1);
     monitor.interruptionBegan(kStart + 2);
@@ -118,7 +115,7 @@ TEST(HealthMonitor, AnInterruptionFailsAtOnceAndAsksForARestartOnlyAfterFifteenS
     EXPECT_EQ(monitor.check(kStart + 100), Report {});
 }
 
-TEST(CameraWatch, AnUnpluggedCameraPausesOnceAndResumesWhenListedAgainAndAutomaticPicksTheBuiltInOne)
+TEST(CameraWatch, AnUnpluggedCameraPausesOnceTheBuiltInOneIsPickedAndTheFormatIsReclaimedTwice)
 {
     using Action = CameraWatch::Action;
     CameraWatch watch;
@@ -141,10 +138,9 @@ TEST(CameraWatch, AnUnpluggedCameraPausesOnceAndResumesWhenListedAgainAndAutomat
     EXPECT_EQ(CameraChoice::pick({}, ""), std::nullopt);
     EXPECT_TRUE(CameraChoice::showsPicker(cameras));
     EXPECT_FALSE(CameraChoice::showsPicker({ cameras[0] }));
-}
 
-TEST(FormatReclaimer, TriesTwiceTenSecondsApartThenGivesUpAndGivesUpAtOnceWhenSwitchedAgainSoon)
-{
+    // A lost 16:9 format is asked for twice ten seconds apart, then given up, and at once when lost again
+    // soon after coming back.
     using Status = FormatReclaimer::Status;
     FormatReclaimer reclaimer;
     const std::tuple<double, double, bool, Status> steps[]

@@ -23,7 +23,7 @@ void expectNear(const ROI& a, const ROI& e)
         EXPECT_NEAR(actual, expected, 1e-12);
 }
 
-TEST(ROI, ClassifiesAreas)
+TEST(ROI, ClassifiesAreasAndStoresThemAsFourNumbers)
 {
     const struct {
         const char* name;
@@ -48,10 +48,8 @@ TEST(ROI, ClassifiesAreas)
     }
     EXPECT_FALSE(AreaDraft::isUsable(std::nullopt));
     EXPECT_TRUE(AreaDraft::isSavable(ROI::full()));
-}
 
-TEST(ROI, JsonIsAnArrayOfExactlyFourNumbers)
-{
+    // Stored as an array of exactly four numbers.
     const ROI roi { 0.125, 0.25, 0.3333333333333333, 0.5 };
     EXPECT_EQ(nlohmann::json(roi).dump(), "[0.125,0.25,0.3333333333333333,0.5]");
     EXPECT_EQ(nlohmann::json(roi).get<ROI>(), roi);
@@ -60,7 +58,7 @@ TEST(ROI, JsonIsAnArrayOfExactlyFourNumbers)
         EXPECT_THROW(nlohmann::json::parse(text).get<ROI>(), nlohmann::json::type_error) << text;
 }
 
-TEST(FrameGeometry, MapsAreasOntoOtherAspectsAndBack)
+TEST(FrameGeometry, MapsAreasOntoOtherAspectsAndBackAndFitsTheVideoIntoItsContainer)
 {
     expectNear(FrameGeometry::roi(ROI::full(), kFourThree), { 0, 0.125, 1, 0.75 });
     expectNear(FrameGeometry::referenceROI({ 0, 0.125, 1, 0.75 }, kFourThree), ROI::full());
@@ -74,10 +72,7 @@ TEST(FrameGeometry, MapsAreasOntoOtherAspectsAndBack)
         EXPECT_EQ(FrameGeometry::roi(invalid, aspect), invalid);
         EXPECT_EQ(FrameGeometry::referenceROI(invalid, aspect), invalid);
     }
-}
 
-TEST(FrameGeometry, CutsOffWhatLiesOutsideTheReferenceCrop)
-{
     // Drawn in the top band of a 4:3 frame, above the 16:9 crop: nothing is left, and it cannot be saved.
     const ROI above = FrameGeometry::referenceROI({ 0, 0, 1, 0.1 }, kFourThree);
     EXPECT_EQ(std::pair(above.y, above.h), std::pair(0.0, 0.0));
@@ -86,10 +81,8 @@ TEST(FrameGeometry, CutsOffWhatLiesOutsideTheReferenceCrop)
     EXPECT_EQ(std::pair(below.y, below.h), std::pair(1.0, 0.0));
     expectNear(FrameGeometry::referenceROI({ 0.1, 0.5, 0.3, 0.5 }, kFourThree),
         { 0.1, (0.5 - 0.125) / 0.75, 0.3, 1 - (0.5 - 0.125) / 0.75 });
-}
 
-TEST(FrameGeometry, FitsVideoIntoContainer)
-{
+    // The video fits into its container.
     EXPECT_EQ(FrameGeometry::videoRect({ 400, 300 }, 16.0 / 9.0), kVideo);
     EXPECT_EQ(FrameGeometry::videoRect({ 800, 300 }, kFourThree), (FrameGeometry::Rect { 200, 0, 400, 300 }));
     for (double aspect : { 0.0, kNaN })
@@ -99,7 +92,7 @@ TEST(FrameGeometry, FitsVideoIntoContainer)
         << "half-open, so edges never overlap";
 }
 
-TEST(AreaDrag, DrawsANewAreaWithOrderedCornersClampedToTheVideo)
+TEST(AreaDrag, DrawsANewAreaClampedToTheVideoOrMovesAPartialOneKeepingItsSize)
 {
     EXPECT_FALSE(AreaDrag::isDrag({ 10, 10 }, { 12, 12 }));
     EXPECT_TRUE(AreaDrag::isDrag({ 10, 10 }, { 13, 10 }));
@@ -117,17 +110,15 @@ TEST(AreaDrag, DrawsANewAreaWithOrderedCornersClampedToTheVideo)
     AreaDrag empty;
     empty.change({ 0, 0 }, { 100, 100 }, ROI::full(), FrameGeometry::Rect { 0, 0, 0, 225 });
     EXPECT_FALSE(empty.draft() || empty.moveFrom());
-}
 
-TEST(AreaDrag, MovesAPartialAreaWithinTheBordersKeepingItsSize)
-{
+    // Inside a partial area a drag moves it within the borders, keeping its size.
+    drag = AreaDrag();
     const ROI current { 0.5, 0.5, 0.25, 0.2 };
     const FrameGeometry::Point inside { 250, 37.5 + 0.6 * 225 };
     const std::pair<FrameGeometry::Point, ROI> moves[]
         = { { { inside.x + 40, inside.y + 22.5 }, { 0.6, 0.6, 0.25, 0.2 } },
               { { inside.x + 1000, inside.y + 1000 }, { 0.75, 0.8, 0.25, 0.2 } },
               { { inside.x - 1000, inside.y - 1000 }, { 0, 0, 0.25, 0.2 } } };
-    AreaDrag drag;
     for (const auto& [to, expected] : moves) {
         // Every change of one drag measures from the area the drag started on.
         drag.change(inside, to, current, kVideo);

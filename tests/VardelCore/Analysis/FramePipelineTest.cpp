@@ -53,7 +53,7 @@ protected:
 
 } // namespace
 
-TEST_F(FramePipelineTest, SettlingEndsAfterThreeSecondsWithAQuietSecondOrAfterTen)
+TEST_F(FramePipelineTest, SettlingEndsAfterThreeSecondsWithAQuietSecondOrAfterTenOrAFormatChange)
 {
     const struct {
         const char* name;
@@ -79,12 +79,9 @@ TEST_F(FramePipelineTest, SettlingEndsAfterThreeSecondsWithAQuietSecondOrAfterTe
         }
         EXPECT_EQ(pipeline.policy().suppressedUntil, EventPolicy::kNever) << row.name;
     }
-}
 
-TEST_F(FramePipelineTest, AFormatChangeRestartsSettlingAndMapsTheAreaForTheNewAspect)
-{
-    settle(DetectionMode::motion);
-    const auto changed = frame(flatThumbnail(100), 4, 640, 480);
+    // A format change restarts settling and maps the area for the new aspect.
+    const auto changed = frame(flatThumbnail(100), 11, 640, 480);
     EXPECT_TRUE(changed.formatChanged);
     EXPECT_FALSE(changed.level.has_value());
     EXPECT_TRUE(pipeline.isSettling());
@@ -92,8 +89,8 @@ TEST_F(FramePipelineTest, AFormatChangeRestartsSettlingAndMapsTheAreaForTheNewAs
     EXPECT_EQ(pipeline.detector().roi(), pipeline.currentROI());
     // Movement right after the change raises nothing while the picture settles.
     for (int i = 1; i <= 5; ++i)
-        EXPECT_FALSE(frame(bandThumbnail(i), 4 + i * 0.1, 640, 480).event());
-    EXPECT_FALSE(frame(flatThumbnail(100), 5, 640, 480).formatChanged);
+        EXPECT_FALSE(frame(bandThumbnail(i), 11 + i * 0.1, 640, 480).event());
+    EXPECT_FALSE(frame(flatThumbnail(100), 12, 640, 480).formatChanged);
 }
 
 // A thumbnail of the wrong size or a frame without pixels changes nothing; then motion mode raises on

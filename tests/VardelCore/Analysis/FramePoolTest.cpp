@@ -9,7 +9,7 @@
 
 using namespace vardel;
 
-TEST(FrameBuffer, PlaneGeometryFor420LayoutsIncludingOddSizes)
+TEST(FrameBuffer, PlaneGeometryIncludingOddSizesAndPooledReuse)
 {
     FrameBuffer i420(1281, 721, PixelFormat::i420);
     EXPECT_EQ(i420.planeWidth(1), 641);
@@ -28,10 +28,8 @@ TEST(FrameBuffer, PlaneGeometryFor420LayoutsIncludingOddSizes)
     for (int p = 0; p < 3; ++p)
         EXPECT_EQ(last(p), p + 1);
     EXPECT_EQ(check.data(1)[0], 0);
-}
 
-TEST(FramePool, ReusesReleasedBuffersOfTheSameShapeUpToMaxFreeEvenUnderConcurrentUse)
-{
+    // The pool reuses released buffers of the same shape up to its maximum, even under concurrent use.
     std::shared_ptr<FrameBuffer> outliving;
     {
         FramePool pool(2);

@@ -25,7 +25,7 @@ Thumbnail textured(int shift = 0)
     return t;
 }
 
-TEST(MotionDetector, IndicesCoverTheAreaOnTheGridAndStayInsideIt)
+TEST(MotionDetector, IndicesStayInsideTheGridAndEachAreaSeedsAnew)
 {
     EXPECT_EQ(MotionDetector::indices(ROI::full(), 96, 54).size(), 5184u);
     EXPECT_EQ(MotionDetector::indices({ 0.5, 0.5, 0.001, 0.001 }, 96, 54), std::vector<int> { 2640 });
@@ -43,10 +43,8 @@ TEST(MotionDetector, IndicesCoverTheAreaOnTheGridAndStayInsideIt)
         ASSERT_FALSE(list.empty());
         EXPECT_TRUE(std::all_of(list.begin(), list.end(), [](int i) { return i >= 0 && i < 5184; }));
     }
-}
 
-TEST(MotionDetector, SeedsOnFirstFrameAfterCreationResetOrNewAreaAndRejectsWrongSizes)
-{
+    // The detector seeds on its first frame after creation, a reset or a new area, and rejects wrong sizes.
     MotionDetector detector(ROI::full(), 25);
     EXPECT_THROW(detector.process(Thumbnail(100)), std::invalid_argument);
     EXPECT_FALSE(detector.process(textured()));
@@ -62,8 +60,8 @@ TEST(MotionDetector, SeedsOnFirstFrameAfterCreationResetOrNewAreaAndRejectsWrong
 }
 
 // Only pixels inside the watched area count; a uniform change of light is compensated, while a small
-// local change moves the mean difference little, so compensation keeps it.
-TEST(MotionDetector, ChangeAboveThePixelThresholdInsideTheAreaCountsAndUniformLightIsCompensated)
+// local change moves the mean difference little, so compensation keeps it; lasting change fades.
+TEST(MotionDetector, ChangeAboveThePixelThresholdInsideTheAreaCountsUntilAbsorbed)
 {
     const ROI leftHalf { 0, 0, 0.5, 1 };
     const std::tuple<ROI, Thumbnail, Thumbnail, double, double> rows[] = {
@@ -79,10 +77,8 @@ TEST(MotionDetector, ChangeAboveThePixelThresholdInsideTheAreaCountsAndUniformLi
         EXPECT_DOUBLE_EQ(*detector.process(after), level);
         EXPECT_DOUBLE_EQ(detector.lightCompensatedLevel(), compensated);
     }
-}
 
-TEST(MotionDetector, LastingChangeIsAbsorbedIntoTheBackground)
-{
+    // Lasting change is absorbed into the background.
     MotionDetector detector(ROI::full(), 25);
     detector.process(uniform(50));
     // The remaining difference shrinks by 5 % per frame: 100 · 0.95^n ≤ 25 after about 27 frames.

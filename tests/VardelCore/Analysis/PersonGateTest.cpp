@@ -21,7 +21,7 @@ void expectBox(const PersonBox& a, const PersonBox& e)
 
 } // namespace
 
-TEST(PersonGate, MatchNeedsConfidenceAndTheCentreOrAFifthOfTheBoxInTheArea)
+TEST(PersonGate, MatchesConfidentBoxesInTheAreaAsksEveryIntervalAndCountsLastingChange)
 {
     const std::tuple<const char*, PersonBox, bool> rows[] = {
         { "centreInside", { 0.6, 0.3, 0.2, 0.2, kConfident, false }, true },
@@ -35,13 +35,11 @@ TEST(PersonGate, MatchNeedsConfidenceAndTheCentreOrAFifthOfTheBoxInTheArea)
         { "zeroWidthCentreInside", { 0.7, 0.4, 0.0, 0.2, 0.9, false }, true },
         { "notANumber", { std::nan(""), 0.3, 0.2, 0.2, 0.9, false }, false },
     };
-    for (const auto& [name, box, matches] : rows)
-        EXPECT_EQ(PersonGate().matches(box, kRightHalf), matches) << name;
-}
-
-TEST(PersonGate, AsksTheDetectorAtOnceAfterOpeningThenAtMostEveryInterval)
-{
     PersonGate gate;
+    for (const auto& [name, box, matches] : rows)
+        EXPECT_EQ(gate.matches(box, kRightHalf), matches) << name;
+
+    // The detector is asked at once after opening, then at most every interval.
     int calls = 0;
     std::vector<PersonBox> boxes;
     const auto step
@@ -64,14 +62,12 @@ TEST(PersonGate, AsksTheDetectorAtOnceAfterOpeningThenAtMostEveryInterval)
     EXPECT_EQ(step(1001.25), Outcome::confirmed(EventKind::person));
     EXPECT_EQ(gate.lastMatch, std::vector<PersonBox> { boxes[1] });
     EXPECT_FALSE(gate.isOpen());
-}
 
-TEST(PersonGate, EveryCandidateCountsOnlyItsOwnFramesOfLastingChange)
-{
-    // Nine frames over the two-second window; 70 % of them must show lasting change.
+    // Without a person, nine frames over the two-second window; 70 % of them must show lasting change,
+    // each candidate counting only its own.
     const std::pair<int, Outcome> candidates[] = { { 6, Outcome::discarded() }, { 1, Outcome::discarded() },
         { 7, Outcome::confirmed(EventKind::unconfirmedMotion) } };
-    PersonGate gate;
+    gate = PersonGate();
     double t = 0;
     for (const auto& [lasting, expected] : candidates) {
         gate.open(t);

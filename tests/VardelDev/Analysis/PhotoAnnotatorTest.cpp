@@ -36,7 +36,7 @@ QRect changedArea(const QImage& picture, const QImage& base)
 
 } // namespace
 
-TEST(PhotoAnnotator, OverlappingBoxesMergeTouchingOnesStayApartAndSpotlightsArePaddedInsideThePicture)
+TEST(PhotoAnnotator, OverlappingBoxesMergeAndEachSpotlightIsPaddedDimmedAroundAndFramedInAmber)
 {
     const PersonBox a { 0.125, 0.125, 0.25, 0.25, 0.6, true };
     const PersonBox b { 0.25, 0.25, 0.25, 0.25, 0.9, false };
@@ -57,12 +57,9 @@ TEST(PhotoAnnotator, OverlappingBoxesMergeTouchingOnesStayApartAndSpotlightsAreP
     EXPECT_EQ(
         PhotoAnnotator::spotlightRect({ 0.25, 0.25, 0.5, 0.5, 1 }, 1000, 400), QRectF(210, 90, 580, 220));
     EXPECT_EQ(PhotoAnnotator::spotlightRect({ 0.0, 0.6, 0.3, 0.4, 1 }, 1000, 400), QRectF(0, 232, 324, 168));
-}
 
-// Outside the spotlight the picture is dimmed; the spotlight's corners are rounded and it is framed in
-// amber 5·s wide (s: the picture's long side over 1920), at least 3 px.
-TEST(PhotoAnnotator, OnePersonDimsOutsideARoundedSpotlightFramedInAmber)
-{
+    // Outside the spotlight the picture is dimmed; the spotlight's corners are rounded and it is framed in
+    // amber 5·s wide (s: the picture's long side over 1920), at least 3 px.
     const PersonBox box { 440 / 1920.0, 250 / 1080.0, 520 / 1920.0, 500 / 1080.0, 0.9 };
     const QRectF rect = PhotoAnnotator::spotlightRect(box, 1920, 1080);
     const auto result = PhotoAnnotator::annotate(solid(1920, 1080, kGrey), { box }, "");
@@ -91,7 +88,7 @@ TEST(PhotoAnnotator, OnePersonDimsOutsideARoundedSpotlightFramedInAmber)
 
 // The stamp is an amber capsule with dark text 22·s from the bottom right corner; nothing else changes,
 // also when drawn on a worker thread, as the analyzer does.
-TEST(PhotoAnnotator, WithoutPeopleOnlyTheStampCapsuleChanges)
+TEST(PhotoAnnotator, WithoutPeopleOnlyTheStampChangesAndFramesConvertAsFullRangeToJpeg)
 {
     QImage picture(1280, 720, QImage::Format_RGB32); // every pixel differs from its neighbours
     for (int y = 0; y < 720; ++y)
@@ -124,22 +121,19 @@ TEST(PhotoAnnotator, WithoutPeopleOnlyTheStampCapsuleChanges)
     }
     EXPECT_EQ(qAlpha(PhotoAnnotator::stampOverlay("", 64, 32)->pixel(50, 20)), 0);
     EXPECT_FALSE(PhotoAnnotator::stampOverlay("x", 0, 10));
-}
 
-// Full-range BT.601 in both frame layouts: Y 76, U 85, V 255 is pure red; Y 0 black; Y 255 white. The
-// JPEG decodes to the same size and honours the quality.
-TEST(PhotoAnnotator, FramesOfBothLayoutsConvertAsFullRangeAndJpegHonoursQuality)
-{
+    // Full-range BT.601 in both frame layouts: Y 76, U 85, V 255 is pure red; Y 0 black; Y 255 white.
+    // The JPEG decodes to the same size and honours the quality.
     for (PixelFormat format : { PixelFormat::i420, PixelFormat::nv12 }) {
-        const QImage picture = PhotoAnnotator::image(test::yuvFrame(
+        const QImage converted = PhotoAnnotator::image(test::yuvFrame(
             64, 48, format, [](int, int y) { return y < 16 ? 76 : (y < 32 ? 0 : 255); },
             [](int, int y) { return y < 8 ? std::pair(85, 255) : std::pair(128, 128); }));
-        ASSERT_EQ(picture.size(), QSize(64, 48));
-        const QRgb red = picture.pixel(10, 4);
+        ASSERT_EQ(converted.size(), QSize(64, 48));
+        const QRgb red = converted.pixel(10, 4);
         EXPECT_GT(qRed(red), 245);
         EXPECT_LT(qGreen(red) + qBlue(red), 20);
-        EXPECT_LE(qGray(picture.pixel(10, 24)), 2);
-        EXPECT_GE(qGray(picture.pixel(10, 44)), 253);
+        EXPECT_LE(qGray(converted.pixel(10, 24)), 2);
+        EXPECT_GE(qGray(converted.pixel(10, 44)), 253);
     }
     EXPECT_TRUE(PhotoAnnotator::image(Frame()).isNull());
 
