@@ -2,7 +2,6 @@
 
 #include "AreaPicture.h"
 #include "BotFatherDemo.h"
-#include "FakeBotApi.h"
 #include "L.h"
 #include "QrView.h"
 #include "TextFit.h"
@@ -19,22 +18,6 @@ namespace vardel::test {
 namespace {
 
     using Kind = OnboardingModel::TestState::Kind;
-
-    // The application with no chat paired yet, over the fake Bot API.
-    struct FirstRunApp {
-        explicit FirstRunApp(std::optional<std::string> token)
-            : view(std::make_shared<MemorySecretStore>(token), kStreetVideo, api.endpoint())
-        {
-            view.model.requireChatConfirmation();
-            api.setResult("getMyDescription", { { "description", "" } });
-            api.setResult("getMyShortDescription", { { "short_description", "" } });
-        }
-        OnboardingModel::Options flowOptions() const { return { api.endpoint(), nullptr, "Maria Souza" }; }
-
-        FakeBotApi api;
-        ViewModel view;
-        Model* app = &view.model;
-    };
 
     template <typename T = QPushButton> T* find(const QWidget* window, const char* name)
     {
@@ -68,67 +51,59 @@ namespace {
     // Every step, with text 1.5 times as large, shows all of its texts whole, in each language. The pages
     // show their optional parts (cautions, BotFather help and demo) too. BRISKO_DOCS_SCREENSHOTS=1 adds the
     // default size and refreshes the README's picture of the pairing step.
-    class FirstRunScreens : public ::testing::TestWithParam<AppLanguage> { };
-
-    TEST_P(FirstRunScreens, ShowEveryTextWhole)
+    TEST(FirstRunScreens, ShowEveryTextWhole)
     {
         static const char* steps[]
             = { "language", "intro", "camera", "area", "alerts", "telegram", "confirm", "test", "done" };
-        const AppLanguage language = GetParam();
-        FirstRunApp shared(FakeBotApi::kToken);
-        shared.app->setLanguage(language);
+        FlowApp shared(FakeBotApi::kToken);
         const QFont normal = QApplication::font();
         const bool docs = qEnvironmentVariableIsSet("BRISKO_DOCS_SCREENSHOTS");
         for (const double scale : docs ? std::vector { 1.0, 1.5 } : std::vector { 1.5 }) {
             QFont font = normal;
             font.setPointSizeF(normal.pointSizeF() * scale);
             QApplication::setFont(font);
-            for (int index = 0; index <= static_cast<int>(ObStep::done); ++index) {
-                const auto step = static_cast<ObStep>(index);
-                const std::string name = std::string(steps[index]) + "_" + std::string(language.rawValue())
-                    + (scale > 1 ? "_large" : "");
-                SCOPED_TRACE(name);
-                FirstRunWindow window(*shared.app, shared.flowOptions());
-                OnboardingModel& flow = *window.flow();
-                window.show();
-                flow.go(step);
-                if (step == ObStep::intro)
-                    click(&window, "obLearnMore");
-                if (step == ObStep::camera)
-                    flow.requestCamera();
-                if (step == ObStep::area)
-                    flow.setAreaPart(true);
-                if (step == ObStep::telegram) {
-                    flow.useOtherBot();
-                    click(&window, "obWatchVideo");
-                    click(&window, "obNeedHelp");
-                    mouse(find<BotFatherDemo>(&window, "botFatherDemo"), QEvent::MouseButtonPress, {});
-                }
-                if (step == ObStep::confirm)
-                    ASSERT_TRUE(runUntil([&] { return flow.bot().has_value(); }, 10));
-                runUntil([] { return false; }, 0.01); // layouts settle
+            for (const AppLanguage language : AppLanguage::allCases()) {
+                shared.app->setLanguage(language);
+                for (int index = 0; index <= static_cast<int>(ObStep::done); ++index) {
+                    const auto step = static_cast<ObStep>(index);
+                    const std::string name = std::string(steps[index]) + "_"
+                        + std::string(language.rawValue()) + (scale > 1 ? "_large" : "");
+                    SCOPED_TRACE(name);
+                    FirstRunWindow window(*shared.app, shared.flowOptions());
+                    OnboardingModel& flow = *window.flow();
+                    window.show();
+                    flow.go(step);
+                    if (step == ObStep::intro)
+                        click(&window, "obLearnMore");
+                    if (step == ObStep::camera)
+                        flow.requestCamera();
+                    if (step == ObStep::area)
+                        flow.setAreaPart(true);
+                    if (step == ObStep::telegram) {
+                        flow.useOtherBot();
+                        click(&window, "obWatchVideo");
+                        click(&window, "obNeedHelp");
+                        mouse(find<BotFatherDemo>(&window, "botFatherDemo"), QEvent::MouseButtonPress, {});
+                    }
+                    if (step == ObStep::confirm)
+                        ASSERT_TRUE(runUntil([&] { return flow.bot().has_value(); }, 10));
+                    runUntil([] { return false; }, 0.01); // layouts settle
 
-                expectTextsWhole(window, "first-run/" + name);
-                if (docs && name == "confirm_en")
-                    EXPECT_TRUE(
-                        window.grab().save(VARDEL_TEST_DATA "/../../docs/screenshots/first-run-pairing.png"));
+                    expectTextsWhole(window, "first-run/" + name);
+                    if (docs && name == "confirm_en")
+                        EXPECT_TRUE(window.grab().save(
+                            VARDEL_TEST_DATA "/../../docs/screenshots/first-run-pairing.png"));
+                }
             }
         }
         QApplication::setFont(normal);
     }
 
-    INSTANTIATE_TEST_SUITE_P(
-        Languages, FirstRunScreens, ::testing::ValuesIn(AppLanguage::allCases()), [](const auto& tested) {
-            std::string language(tested.param.rawValue());
-            std::erase(language, '-');
-            return language;
-        });
-
     // GIVEN a first start with no bot and no chat, WHEN the user clicks through every step and types the
     // key, THEN the guide stores each choice, pairs the chat, sends the test and starts protecting.
     TEST(FirstRunFlow, ClickingThroughFromLanguageToDone)
     {
-        FirstRunApp run(std::nullopt);
+        FlowApp run(std::nullopt);
         int doneCalls = 0;
         QPointer<FirstRunWindow> window = FirstRunWindow::open(
             *run.app, [&] { ++doneCalls; }, run.flowOptions());
@@ -177,9 +152,7 @@ namespace {
         auto* qr = window->findChild<QrView*>();
         ASSERT_TRUE(runUntil([&] { return qr->code().has_value(); }, 10));
         EXPECT_EQ(qr->text(), "https://t.me/brisko_test_bot?start=" + flow->code());
-        run.api.pushUpdate({ { "message",
-            { { "text", "/start " + flow->code() }, { "chat", { { "id", 77 }, { "type", "private" } } },
-                { "from", { { "first_name", "Maria" } } } } } });
+        run.api.pushUpdate(startMessage(flow->code()));
         ASSERT_TRUE(runUntil([&] { return find(window, "obConfYes")->isVisible(); }, 10));
         click(window, "obConfYes");
         ASSERT_TRUE(runUntil([&] { return flow->step() == ObStep::test; }, 10));
@@ -198,7 +171,7 @@ namespace {
 
     TEST(FirstRunFlow, ClosingWhilePairingLeavesTheFlowWithoutFinishing)
     {
-        FirstRunApp run(FakeBotApi::kToken);
+        FlowApp run(FakeBotApi::kToken);
         int doneCalls = 0;
         QPointer<FirstRunWindow> window = FirstRunWindow::open(
             *run.app, [&] { ++doneCalls; }, run.flowOptions());
