@@ -1,4 +1,3 @@
-#include "L.h"
 #include "Log.h"
 #include "ViewHarness.h"
 
@@ -19,69 +18,6 @@ namespace {
         const auto polls = api.callsOf("getUpdates").size();
         flow.go(ObStep::confirm);
         ASSERT_TRUE(runUntil([&] { return api.callsOf("getUpdates").size() > polls; }, 10));
-    }
-
-    // GIVEN a first run with no bot and no chat, WHEN the user goes through every step, THEN the area, the
-    // token and the chat are stored, the bot gets its profile and the test alert reaches the chat.
-    TEST(OnboardingModel, WholeFlowFromLanguageToTestAlert)
-    {
-        FlowApp run(std::nullopt);
-        OnboardingModel flow(*run.app, run.flowOptions("José Álvares"));
-        EXPECT_EQ(flow.suggestedUsername(), "brisko_jose_bot");
-        flow.chooseLanguage(AppLanguage::en);
-        flow.next();
-        flow.next();
-        ASSERT_EQ(flow.step(), ObStep::camera);
-        flow.requestCamera();
-        EXPECT_EQ(flow.cameraStatus(), OnboardingModel::CameraStatus::authorized);
-        EXPECT_EQ(run.app->mode(), Mode::preview);
-        flow.next();
-        flow.setAreaPart(true);
-        ASSERT_EQ(flow.draft(), ROI(0.2, 0.2, 0.6, 0.6));
-        flow.next();
-        EXPECT_FALSE(run.app->roi().isFull());
-        flow.setDetectionMode(DetectionMode::motion);
-        flow.next();
-        ASSERT_EQ(flow.step(), ObStep::telegram);
-        flow.next(); // no bot yet: stays
-        EXPECT_EQ(flow.step(), ObStep::telegram);
-
-        flow.setKeyText(std::string("Use this token to access the HTTP API:\n") + FakeBotApi::kToken);
-        EXPECT_EQ(flow.keyState(), KeyState::checking);
-        ASSERT_TRUE(runUntil([&] { return flow.keyState() == KeyState::ok; }, 10));
-        EXPECT_EQ(flow.bot()->username, "brisko_test_bot");
-        EXPECT_EQ(flow.keyText(), "");
-        EXPECT_EQ(run.secrets->read(), FakeBotApi::kToken);
-
-        flow.next();
-        ASSERT_EQ(flow.step(), ObStep::confirm);
-        ASSERT_EQ(flow.code().size(), 6u);
-        EXPECT_EQ(flow.botLink(), "https://t.me/brisko_test_bot?start=" + flow.code());
-        run.api.pushUpdate(startMessage(flow.code(), -100, "group"));
-        run.api.pushUpdate(startMessage(flow.code()));
-        ASSERT_TRUE(runUntil([&] { return flow.candidate().has_value(); }, 10));
-        EXPECT_EQ(flow.candidate()->label(), "Maria (@maria)");
-
-        flow.confirmCandidate();
-        ASSERT_TRUE(runUntil([&] { return flow.step() == ObStep::test; }, 10));
-        EXPECT_TRUE(run.app->settings().chatConfirmed);
-        EXPECT_EQ(run.app->settings().chatID, 77);
-        ASSERT_TRUE(runUntil([&] { return !run.api.callsOf("setMyProfilePhoto").empty(); }, 10));
-        EXPECT_EQ(run.api.callsOf("setMyName").at(0).fields.at("name"), "Brisko Alerts");
-
-        flow.sendTest();
-        ASSERT_TRUE(
-            runUntil([&] { return flow.testState().kind != OnboardingModel::TestState::Kind::sending; }, 20));
-        EXPECT_EQ(flow.testState(),
-            (OnboardingModel::TestState { OnboardingModel::TestState::Kind::sent, "Maria (@maria)" }));
-
-        flow.next();
-        std::vector<bool> finishedWith;
-        flow.finished = [&](bool protect) { finishedWith.push_back(protect); };
-        flow.finish(true);
-        flow.finish(true);
-        EXPECT_EQ(finishedWith, std::vector<bool> { true });
-        EXPECT_NE(run.app->mode(), Mode::preview);
     }
 
     TEST(OnboardingModel, RefusedTokenAndStaleChecksAreNotShown)

@@ -100,14 +100,16 @@ namespace {
     }
 
     // GIVEN a first start with no bot and no chat, WHEN the user clicks through every step and types the
-    // key, THEN the guide stores each choice, pairs the chat, sends the test and starts protecting.
+    // key, THEN the guide stores each choice and the token, pairs the private chat that sends the code,
+    // brands the bot, sends the test and starts protecting, once.
     TEST(FirstRunFlow, ClickingThroughFromLanguageToDone)
     {
         FlowApp run(std::nullopt);
         int doneCalls = 0;
         QPointer<FirstRunWindow> window = FirstRunWindow::open(
-            *run.app, [&] { ++doneCalls; }, run.flowOptions());
+            *run.app, [&] { ++doneCalls; }, run.flowOptions("José Álvares"));
         QPointer<OnboardingModel> flow = window->flow();
+        EXPECT_EQ(flow->suggestedUsername(), "brisko_jose_bot");
 
         click(window, "language-es");
         EXPECT_EQ(run.app->language(), AppLanguage::es);
@@ -116,10 +118,13 @@ namespace {
         EXPECT_EQ(find(window, "next")->text().toStdString(), L::t(K::obGetStarted, AppLanguage::es));
         click(window, "next");
         click(window, "obCamAllow");
+        EXPECT_EQ(flow->cameraStatus(), OnboardingModel::CameraStatus::authorized);
+        EXPECT_EQ(run.app->mode(), Mode::preview);
         click(window, "next");
 
         ASSERT_EQ(flow->step(), ObStep::area);
         click(window, "setAreaPart");
+        EXPECT_EQ(flow->draft(), ROI(0.2, 0.2, 0.6, 0.6));
         auto* picture = find<AreaPicture>(window, "areaPicture");
         auto at = [&](double x, double y) {
             const QRectF frame = picture->pictureRect();
@@ -140,30 +145,41 @@ namespace {
 
         ASSERT_EQ(flow->step(), ObStep::telegram);
         EXPECT_FALSE(find(window, "next")->isEnabled());
+        flow->next(); // no bot yet: stays
+        EXPECT_EQ(flow->step(), ObStep::telegram);
         click(window, "copyNewBot");
         EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("/newbot"));
         EXPECT_EQ(find(window, "copyNewBot")->text().toStdString(), L::t(K::obCopied, AppLanguage::es));
         type(find<QLineEdit>(window, "key"), QString::fromLatin1(FakeBotApi::kToken));
+        EXPECT_EQ(flow->keyState(), OnboardingModel::KeyState::checking);
         ASSERT_TRUE(runUntil([&] { return find(window, "next")->isEnabled(); }, 10));
         EXPECT_EQ(find<QLineEdit>(window, "key")->text(), QString());
+        EXPECT_EQ(run.secrets->read(), FakeBotApi::kToken);
         click(window, "next");
 
         ASSERT_EQ(flow->step(), ObStep::confirm);
         auto* qr = window->findChild<QrView*>();
         ASSERT_TRUE(runUntil([&] { return qr->code().has_value(); }, 10));
         EXPECT_EQ(qr->text(), "https://t.me/brisko_test_bot?start=" + flow->code());
+        run.api.pushUpdate(startMessage(flow->code(), -100, "group"));
         run.api.pushUpdate(startMessage(flow->code()));
         ASSERT_TRUE(runUntil([&] { return find(window, "obConfYes")->isVisible(); }, 10));
+        EXPECT_EQ(flow->candidate()->label(), "Maria (@maria)");
         click(window, "obConfYes");
         ASSERT_TRUE(runUntil([&] { return flow->step() == ObStep::test; }, 10));
+        EXPECT_TRUE(run.app->settings().chatConfirmed);
         EXPECT_EQ(run.app->settings().chatID, 77);
+        ASSERT_TRUE(runUntil([&] { return !run.api.callsOf("setMyProfilePhoto").empty(); }, 10));
+        EXPECT_EQ(run.api.callsOf("setMyName").at(0).fields.at("name"), "Brisko Alerts");
 
         click(window, "setSendTest");
-        ASSERT_TRUE(runUntil([&] { return flow->testState().kind == Kind::sent; }, 20));
+        ASSERT_TRUE(runUntil([&] { return flow->testState().kind != Kind::sending; }, 20));
+        EXPECT_EQ(flow->testState(), (OnboardingModel::TestState { Kind::sent, "Maria (@maria)" }));
         click(window, "obTestArrived");
 
         ASSERT_EQ(flow->step(), ObStep::done);
         click(window, "ctlStart");
+        flow->finish(true); // a second end is ignored
         ASSERT_TRUE(runUntil([&] { return released(window, flow); }, 5));
         EXPECT_EQ(doneCalls, 1);
         EXPECT_TRUE(run.app->monitoringWanted());

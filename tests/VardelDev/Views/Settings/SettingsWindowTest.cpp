@@ -1,5 +1,4 @@
 #include "SettingsWindow.h"
-#include "FakeBotApi.h"
 #include "L.h"
 #include "SettingsStore.h"
 #include "TextFit.h"
