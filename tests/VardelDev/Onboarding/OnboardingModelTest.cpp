@@ -59,8 +59,8 @@ namespace {
         }
     }
 
-    // Pairing left for another step drops what its long poll still brings; a flow closed during a long poll
-    // goes at once.
+    // Pairing left for another step drops what its long poll still brings; a flow finished (once) during a
+    // long poll goes at once.
     TEST(OnboardingModel, LeftPairingReportsNothingLateAndClosesAtOnce)
     {
         FlowApp run(FakeBotApi::kToken);
@@ -80,7 +80,11 @@ namespace {
         runUntil([] { return false; }, 0.5);
         EXPECT_EQ(flow->candidate(), std::nullopt);
 
-        flow->leave();
+        std::vector<bool> finishedWith;
+        flow->finished = [&](bool protect) { finishedWith.push_back(protect); };
+        flow->finish(false);
+        flow->finish(false);
+        EXPECT_EQ(finishedWith, std::vector<bool> { false });
         const auto start = std::chrono::steady_clock::now();
         flow.reset();
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));

@@ -14,12 +14,6 @@ namespace {
 
     constexpr double kNow = 1'760'000'000;
 
-    std::string scaleName()
-    {
-        const QByteArray factor = qgetenv("QT_SCALE_FACTOR");
-        return factor.isEmpty() ? "1x" : factor.toStdString() + "x";
-    }
-
     struct State {
         std::string name;
         Phase::Kind phase;
@@ -75,10 +69,11 @@ namespace {
     TEST(WindowLooks, NoTextIsClipped)
     {
         ViewModel view;
+        const std::string scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1").toStdString() + "x";
         for (AppLanguage language : AppLanguage::allCases()) {
             for (const State& state : kStates) {
-                const std::string name = "main-window-" + state.name + "-" + std::string(language.rawValue())
-                    + "-" + scaleName();
+                const std::string name
+                    = "main-window-" + state.name + "-" + std::string(language.rawValue()) + "-" + scale;
                 SCOPED_TRACE(name);
                 L::setLanguage(language);
                 MainWindow window(view.model);
