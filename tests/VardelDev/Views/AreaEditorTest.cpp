@@ -41,17 +41,29 @@ namespace {
         AreaEditor editor { view.model };
     };
 
-    TEST_F(AreaEditing, DrawBackwardsThenSaveStoresOrderedCorners)
+    TEST_F(AreaEditing, TooSmallAreaIsRefusedThenOneDrawnBackwardsIsStoredInOrder)
     {
+        drag({ 100, 100 }, { 110, 104 });
+        editor.save();
+        EXPECT_EQ(view.model.roi(), ROI::full());
+        EXPECT_TRUE(view.model.editingArea());
+        EXPECT_EQ(view.model.notice(), L::t(K::ntAreaInvalid));
+
         drag({ 320, 216 }, { 64, 36 });
         editor.save();
         expectNear(view.model.roi(), { 0.1, 0.1, 0.4, 0.5 });
         EXPECT_FALSE(view.model.editingArea());
     }
 
-    TEST_F(AreaEditing, DragOnAPartialAreaMovesItAndStopsAtTheBorder)
+    TEST_F(AreaEditing, CancelDropsTheDraftDragMovesAPartialAreaToTheBorderWholeViewStoresAll)
     {
         view.model.saveReferenceROI({ 0.1, 0.1, 0.4, 0.5 });
+        drag({ 0, 0 }, { 600, 300 }); // outside the area: draws
+        editor.cancel();
+        EXPECT_FALSE(editor.drag().draft());
+        expectNear(view.model.roi(), { 0.1, 0.1, 0.4, 0.5 });
+
+        view.model.setEditingArea(true);
         drag({ 200, 100 }, { 202, 101 }); // a click's wobble is no drag
         EXPECT_FALSE(editor.drag().draft());
         drag({ 200, 100 }, { 2000, -500 });
@@ -59,24 +71,6 @@ namespace {
         expectNear(*editor.drag().draft(), { 0.6, 0, 0.4, 0.5 });
         editor.save();
         expectNear(view.model.roi(), { 0.6, 0, 0.4, 0.5 });
-    }
-
-    TEST_F(AreaEditing, TooSmallAreaIsRefusedAndTheEditorStaysOpen)
-    {
-        drag({ 100, 100 }, { 110, 104 });
-        editor.save();
-        EXPECT_EQ(view.model.roi(), ROI::full());
-        EXPECT_TRUE(view.model.editingArea());
-        EXPECT_EQ(view.model.notice(), L::t(K::ntAreaInvalid));
-    }
-
-    TEST_F(AreaEditing, CancelDropsTheDraftAndWholeViewStoresTheWholeImage)
-    {
-        view.model.saveReferenceROI({ 0.1, 0.1, 0.4, 0.5 });
-        drag({ 0, 0 }, { 600, 300 }); // outside the area: draws
-        editor.cancel();
-        EXPECT_FALSE(editor.drag().draft());
-        expectNear(view.model.roi(), { 0.1, 0.1, 0.4, 0.5 });
 
         view.model.setEditingArea(true);
         editor.saveWholeImage();

@@ -5,13 +5,14 @@
 // given one).
 
 #include "AppHarness.h"
-#include "FileCameraSource.h"
+#include "FakeBotApi.h"
 #include "MemorySecretStore.h"
-#include "Model.h"
+#include "OnboardingModel.h"
 
 #include <QCoreApplication>
 #include <QMouseEvent>
 #include <QSettings>
+#include <QWidget>
 
 #include <memory>
 
@@ -20,27 +21,52 @@ namespace vardel::test {
 struct ViewModel {
     explicit ViewModel(std::shared_ptr<SecretStore> secrets = std::make_shared<MemorySecretStore>("1:token"),
         const std::filesystem::path& camera = kStreetVideo, const std::string& endpoint = {})
-        : model(options(folder, std::move(secrets), camera, endpoint))
+        : model([&] {
+            auto options = appOptions(folder,
+                endpoint.empty() ? "http://127.0.0.1:" + std::to_string(freePort()) : endpoint, camera);
+            options.secrets = std::move(secrets);
+            return options;
+        }())
         , defaults(std::make_shared<QSettings>(
               QString::fromStdString((folder.root / "defaults.ini").string()), QSettings::IniFormat))
     {
-    }
-
-    static Model::Options options(const DataFolder& folder, std::shared_ptr<SecretStore> secrets,
-        const std::filesystem::path& camera, const std::string& endpoint)
-    {
-        Model::Options options;
-        options.paths = folder.paths;
-        options.camera = std::make_unique<FileCameraSource>(camera.string());
-        options.secrets = std::move(secrets);
-        options.endpoint = endpoint.empty() ? "http://127.0.0.1:" + std::to_string(freePort()) : endpoint;
-        return options;
     }
 
     DataFolder folder;
     Model model;
     std::shared_ptr<QSettings> defaults;
 };
+
+// The application over the fake Bot API with `token` stored and, unless `paired`, no chat confirmed yet.
+struct FlowApp {
+    explicit FlowApp(std::optional<std::string> token, bool paired = false)
+        : secrets(std::make_shared<MemorySecretStore>(token))
+        , view(secrets, kStreetVideo, api.endpoint())
+    {
+        if (!paired)
+            view.model.requireChatConfirmation();
+        api.setResult("getMyDescription", { { "description", "" } });
+        api.setResult("getMyShortDescription", { { "short_description", "" } });
+    }
+    OnboardingModel::Options flowOptions(std::string fullName = "Maria Souza") const
+    {
+        return { api.endpoint(), nullptr, std::move(fullName) };
+    }
+
+    FakeBotApi api;
+    std::shared_ptr<MemorySecretStore> secrets;
+    ViewModel view;
+    Model* app = &view.model;
+};
+
+// A "/start CODE" message from Maria (@maria) in chat `chat`.
+inline nlohmann::json startMessage(
+    const std::string& code, std::int64_t chat = 77, const char* type = "private")
+{
+    return { { "message",
+        { { "text", "/start " + code }, { "chat", { { "id", chat }, { "type", type } } },
+            { "from", { { "first_name", "Maria" }, { "username", "maria" } } } } } };
+}
 
 // A left-button press, move or release at `at` in `widget`.
 inline void mouse(QWidget* widget, QEvent::Type type, QPoint at)

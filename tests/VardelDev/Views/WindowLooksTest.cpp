@@ -14,12 +14,6 @@ namespace {
 
     constexpr double kNow = 1'760'000'000;
 
-    std::string scaleName()
-    {
-        const QByteArray factor = qgetenv("QT_SCALE_FACTOR");
-        return factor.isEmpty() ? "1x" : factor.toStdString() + "x";
-    }
-
     struct State {
         std::string name;
         Phase::Kind phase;
@@ -75,10 +69,11 @@ namespace {
     TEST(WindowLooks, NoTextIsClipped)
     {
         ViewModel view;
+        const std::string scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1").toStdString() + "x";
         for (AppLanguage language : AppLanguage::allCases()) {
             for (const State& state : kStates) {
-                const std::string name = "main-window-" + state.name + "-" + std::string(language.rawValue())
-                    + "-" + scaleName();
+                const std::string name
+                    = "main-window-" + state.name + "-" + std::string(language.rawValue()) + "-" + scale;
                 SCOPED_TRACE(name);
                 L::setLanguage(language);
                 MainWindow window(view.model);
@@ -124,8 +119,10 @@ namespace {
         view.model.togglePreview();
         LivePicture& picture = window.stage().picture();
         ASSERT_TRUE(runUntil([&] { return !picture.image().isNull(); }, 20));
-        const double first = picture.frameTime();
-        ASSERT_TRUE(runUntil([&] { return picture.frameTime() > first; }, 5));
+        for (int advances = 0; advances < 3; ++advances) { // frames keep coming, not one per resize
+            const double last = picture.frameTime();
+            ASSERT_TRUE(runUntil([&] { return picture.frameTime() > last; }, 5));
+        }
         if (folder.isEmpty())
             return expectTextsWhole(window, "main-window");
         // The README's picture shows protection on, once the camera has settled.

@@ -2,7 +2,6 @@
 
 #include "AreaPicture.h"
 #include "BotFatherDemo.h"
-#include "FakeBotApi.h"
 #include "L.h"
 #include "QrView.h"
 #include "TextFit.h"
@@ -19,22 +18,6 @@ namespace vardel::test {
 namespace {
 
     using Kind = OnboardingModel::TestState::Kind;
-
-    // The application with no chat paired yet, over the fake Bot API.
-    struct FirstRunApp {
-        explicit FirstRunApp(std::optional<std::string> token)
-            : view(std::make_shared<MemorySecretStore>(token), kStreetVideo, api.endpoint())
-        {
-            view.model.requireChatConfirmation();
-            api.setResult("getMyDescription", { { "description", "" } });
-            api.setResult("getMyShortDescription", { { "short_description", "" } });
-        }
-        OnboardingModel::Options flowOptions() const { return { api.endpoint(), nullptr, "Maria Souza" }; }
-
-        FakeBotApi api;
-        ViewModel view;
-        Model* app = &view.model;
-    };
 
     template <typename T = QPushButton> T* find(const QWidget* window, const char* name)
     {
@@ -68,71 +51,65 @@ namespace {
     // Every step, with text 1.5 times as large, shows all of its texts whole, in each language. The pages
     // show their optional parts (cautions, BotFather help and demo) too. BRISKO_DOCS_SCREENSHOTS=1 adds the
     // default size and refreshes the README's picture of the pairing step.
-    class FirstRunScreens : public ::testing::TestWithParam<AppLanguage> { };
-
-    TEST_P(FirstRunScreens, ShowEveryTextWhole)
+    TEST(FirstRunScreens, ShowEveryTextWhole)
     {
         static const char* steps[]
             = { "language", "intro", "camera", "area", "alerts", "telegram", "confirm", "test", "done" };
-        const AppLanguage language = GetParam();
-        FirstRunApp shared(FakeBotApi::kToken);
-        shared.app->setLanguage(language);
+        FlowApp shared(FakeBotApi::kToken);
         const QFont normal = QApplication::font();
         const bool docs = qEnvironmentVariableIsSet("BRISKO_DOCS_SCREENSHOTS");
         for (const double scale : docs ? std::vector { 1.0, 1.5 } : std::vector { 1.5 }) {
             QFont font = normal;
             font.setPointSizeF(normal.pointSizeF() * scale);
             QApplication::setFont(font);
-            for (int index = 0; index <= static_cast<int>(ObStep::done); ++index) {
-                const auto step = static_cast<ObStep>(index);
-                const std::string name = std::string(steps[index]) + "_" + std::string(language.rawValue())
-                    + (scale > 1 ? "_large" : "");
-                SCOPED_TRACE(name);
-                FirstRunWindow window(*shared.app, shared.flowOptions());
-                OnboardingModel& flow = *window.flow();
-                window.show();
-                flow.go(step);
-                if (step == ObStep::intro)
-                    click(&window, "obLearnMore");
-                if (step == ObStep::camera)
-                    flow.requestCamera();
-                if (step == ObStep::area)
-                    flow.setAreaPart(true);
-                if (step == ObStep::telegram) {
-                    flow.useOtherBot();
-                    click(&window, "obWatchVideo");
-                    click(&window, "obNeedHelp");
-                    mouse(find<BotFatherDemo>(&window, "botFatherDemo"), QEvent::MouseButtonPress, {});
-                }
-                if (step == ObStep::confirm)
-                    ASSERT_TRUE(runUntil([&] { return flow.bot().has_value(); }, 10));
-                runUntil([] { return false; }, 0.01); // layouts settle
+            for (const AppLanguage language : AppLanguage::allCases()) {
+                shared.app->setLanguage(language);
+                for (int index = 0; index <= static_cast<int>(ObStep::done); ++index) {
+                    const auto step = static_cast<ObStep>(index);
+                    const std::string name = std::string(steps[index]) + "_"
+                        + std::string(language.rawValue()) + (scale > 1 ? "_large" : "");
+                    SCOPED_TRACE(name);
+                    FirstRunWindow window(*shared.app, shared.flowOptions());
+                    OnboardingModel& flow = *window.flow();
+                    window.show();
+                    flow.go(step);
+                    if (step == ObStep::intro)
+                        click(&window, "obLearnMore");
+                    if (step == ObStep::camera)
+                        flow.requestCamera();
+                    if (step == ObStep::area)
+                        flow.setAreaPart(true);
+                    if (step == ObStep::telegram) {
+                        flow.useOtherBot();
+                        click(&window, "obWatchVideo");
+                        click(&window, "obNeedHelp");
+                        mouse(find<BotFatherDemo>(&window, "botFatherDemo"), QEvent::MouseButtonPress, {});
+                    }
+                    if (step == ObStep::confirm)
+                        ASSERT_TRUE(runUntil([&] { return flow.bot().has_value(); }, 10));
+                    runUntil([] { return false; }, 0.01); // layouts settle
 
-                expectTextsWhole(window, "first-run/" + name);
-                if (docs && name == "confirm_en")
-                    EXPECT_TRUE(
-                        window.grab().save(VARDEL_TEST_DATA "/../../docs/screenshots/first-run-pairing.png"));
+                    expectTextsWhole(window, "first-run/" + name);
+                    if (docs && name == "confirm_en")
+                        EXPECT_TRUE(window.grab().save(
+                            VARDEL_TEST_DATA "/../../docs/screenshots/first-run-pairing.png"));
+                }
             }
         }
         QApplication::setFont(normal);
     }
 
-    INSTANTIATE_TEST_SUITE_P(
-        Languages, FirstRunScreens, ::testing::ValuesIn(AppLanguage::allCases()), [](const auto& tested) {
-            std::string language(tested.param.rawValue());
-            std::erase(language, '-');
-            return language;
-        });
-
     // GIVEN a first start with no bot and no chat, WHEN the user clicks through every step and types the
-    // key, THEN the guide stores each choice, pairs the chat, sends the test and starts protecting.
+    // key, THEN the guide stores each choice and the token, pairs the private chat that sends the code,
+    // brands the bot, sends the test and starts protecting.
     TEST(FirstRunFlow, ClickingThroughFromLanguageToDone)
     {
-        FirstRunApp run(std::nullopt);
+        FlowApp run(std::nullopt);
         int doneCalls = 0;
         QPointer<FirstRunWindow> window = FirstRunWindow::open(
-            *run.app, [&] { ++doneCalls; }, run.flowOptions());
+            *run.app, [&] { ++doneCalls; }, run.flowOptions("José Álvares"));
         QPointer<OnboardingModel> flow = window->flow();
+        EXPECT_EQ(flow->suggestedUsername(), "brisko_jose_bot");
 
         click(window, "language-es");
         EXPECT_EQ(run.app->language(), AppLanguage::es);
@@ -141,10 +118,13 @@ namespace {
         EXPECT_EQ(find(window, "next")->text().toStdString(), L::t(K::obGetStarted, AppLanguage::es));
         click(window, "next");
         click(window, "obCamAllow");
+        EXPECT_EQ(flow->cameraStatus(), OnboardingModel::CameraStatus::authorized);
+        EXPECT_EQ(run.app->mode(), Mode::preview);
         click(window, "next");
 
         ASSERT_EQ(flow->step(), ObStep::area);
         click(window, "setAreaPart");
+        EXPECT_EQ(flow->draft(), ROI(0.2, 0.2, 0.6, 0.6));
         auto* picture = find<AreaPicture>(window, "areaPicture");
         auto at = [&](double x, double y) {
             const QRectF frame = picture->pictureRect();
@@ -165,28 +145,36 @@ namespace {
 
         ASSERT_EQ(flow->step(), ObStep::telegram);
         EXPECT_FALSE(find(window, "next")->isEnabled());
+        flow->next(); // no bot yet: stays
+        EXPECT_EQ(flow->step(), ObStep::telegram);
         click(window, "copyNewBot");
         EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("/newbot"));
         EXPECT_EQ(find(window, "copyNewBot")->text().toStdString(), L::t(K::obCopied, AppLanguage::es));
         type(find<QLineEdit>(window, "key"), QString::fromLatin1(FakeBotApi::kToken));
+        EXPECT_EQ(flow->keyState(), OnboardingModel::KeyState::checking);
         ASSERT_TRUE(runUntil([&] { return find(window, "next")->isEnabled(); }, 10));
         EXPECT_EQ(find<QLineEdit>(window, "key")->text(), QString());
+        EXPECT_EQ(run.secrets->read(), FakeBotApi::kToken);
         click(window, "next");
 
         ASSERT_EQ(flow->step(), ObStep::confirm);
         auto* qr = window->findChild<QrView*>();
         ASSERT_TRUE(runUntil([&] { return qr->code().has_value(); }, 10));
         EXPECT_EQ(qr->text(), "https://t.me/brisko_test_bot?start=" + flow->code());
-        run.api.pushUpdate({ { "message",
-            { { "text", "/start " + flow->code() }, { "chat", { { "id", 77 }, { "type", "private" } } },
-                { "from", { { "first_name", "Maria" } } } } } });
+        run.api.pushUpdate(startMessage(flow->code(), -100, "group"));
+        run.api.pushUpdate(startMessage(flow->code()));
         ASSERT_TRUE(runUntil([&] { return find(window, "obConfYes")->isVisible(); }, 10));
+        EXPECT_EQ(flow->candidate()->label(), "Maria (@maria)");
         click(window, "obConfYes");
         ASSERT_TRUE(runUntil([&] { return flow->step() == ObStep::test; }, 10));
+        EXPECT_TRUE(run.app->settings().chatConfirmed);
         EXPECT_EQ(run.app->settings().chatID, 77);
+        ASSERT_TRUE(runUntil([&] { return !run.api.callsOf("setMyProfilePhoto").empty(); }, 10));
+        EXPECT_EQ(run.api.callsOf("setMyName").at(0).fields.at("name"), "Brisko Alerts");
 
         click(window, "setSendTest");
-        ASSERT_TRUE(runUntil([&] { return flow->testState().kind == Kind::sent; }, 20));
+        ASSERT_TRUE(runUntil([&] { return flow->testState().kind != Kind::sending; }, 20));
+        EXPECT_EQ(flow->testState(), (OnboardingModel::TestState { Kind::sent, "Maria (@maria)" }));
         click(window, "obTestArrived");
 
         ASSERT_EQ(flow->step(), ObStep::done);
@@ -198,7 +186,7 @@ namespace {
 
     TEST(FirstRunFlow, ClosingWhilePairingLeavesTheFlowWithoutFinishing)
     {
-        FirstRunApp run(FakeBotApi::kToken);
+        FlowApp run(FakeBotApi::kToken);
         int doneCalls = 0;
         QPointer<FirstRunWindow> window = FirstRunWindow::open(
             *run.app, [&] { ++doneCalls; }, run.flowOptions());
