@@ -22,10 +22,8 @@ public:
 
     bool accepts(double time) override
     {
-        if (!m_thinner.accept(time))
-            return false;
-        m_accepted = time;
-        return true;
+        m_accepted = time; // the time of the picture delivered next, if any
+        return m_thinner.accept(time);
     }
     void deliver(std::shared_ptr<const FrameBuffer> picture) override
     {

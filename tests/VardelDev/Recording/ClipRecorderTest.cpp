@@ -10,6 +10,7 @@
 #include "Thumbnail.h"
 #include "YuvFrame.h"
 
+#include <QImage>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -56,33 +57,26 @@ nlohmann::json probe(const fs::path& file)
         nullptr, false);
 }
 
-// One decoded frame (number `index`) as packed RGB.
-std::string decodedFrame(const fs::path& file, int index)
+// Frame number `index` of a clip of `width` × `height` decoded by ffmpeg; a null image at any other size.
+QImage decodedFrame(const fs::path& file, int index, int width = 1280, int height = 720)
 {
-    return run("ffmpeg -v error -i '" + file.string() + "' -vf 'select=eq(n\\," + std::to_string(index)
-        + ")' -frames:v 1 -f rawvideo -pix_fmt rgb24 -");
-}
-
-struct Rgb {
-    int r, g, b;
-};
-
-Rgb pixel(const std::string& rgb, int width, int x, int y)
-{
-    const auto* p = reinterpret_cast<const unsigned char*>(rgb.data()) + (std::size_t(y) * width + x) * 3;
-    return { p[0], p[1], p[2] };
+    const std::string rgb = run("ffmpeg -v error -i '" + file.string() + "' -vf 'select=eq(n\\,"
+        + std::to_string(index) + ")' -frames:v 1 -f rawvideo -pix_fmt rgb24 -");
+    if (rgb.size() != std::size_t(width) * height * 3)
+        return {};
+    return QImage(reinterpret_cast<const uchar*>(rgb.data()), width, height, width * 3, QImage::Format_RGB888)
+        .copy();
 }
 
 // Pixels of the stamp capsule's amber (1.0, 0.702, 0.251) in the bottom right or top left quarter.
-int amberPixels(const std::string& rgb, int width, int height, bool bottomRight = true)
+int amberPixels(const QImage& image, bool bottomRight = true)
 {
     int count = 0;
-    const int top = bottomRight ? height / 2 : 0;
-    const int left = bottomRight ? width / 2 : 0;
-    for (int y = top; y < top + height / 2; ++y)
-        for (int x = left; x < left + width / 2; ++x) {
-            const Rgb c = pixel(rgb, width, x, y);
-            count += c.r > 220 && c.g > 150 && c.g < 205 && c.b < 110;
+    const int width = image.width() / 2, height = image.height() / 2;
+    for (int y = bottomRight ? height : 0, top = y; y < top + height; ++y)
+        for (int x = bottomRight ? width : 0, left = x; x < left + width; ++x) {
+            const QRgb c = image.pixel(x, y);
+            count += qRed(c) > 220 && qGreen(c) > 150 && qGreen(c) < 205 && qBlue(c) < 110;
         }
     return count;
 }
@@ -116,11 +110,11 @@ protected:
         ASSERT_TRUE(m_main.waitFor([&] { return idle; }, 60));
     }
 
-    // Frames of `width` × `height` at 10 per second from `from` to `to` seconds after kStart.
-    void pushFrames(int width, int height, double from, double to)
+    // 1280 × 720 frames at 10 per second from `from` to `to` seconds after kStart.
+    void pushFrames(double from, double to)
     {
         for (int i = static_cast<int>(std::lround(from * 10)); i <= std::lround(to * 10); ++i)
-            m_recorder->push(syntheticFrame(width, height, i, kStart + i / 10.0), kStart + i / 10.0);
+            m_recorder->push(syntheticFrame(1280, 720, i, kStart + i / 10.0), kStart + i / 10.0);
     }
 
     bool tmpIsEmpty() const { return !fs::exists(m_paths.clipsTmp()) || fs::is_empty(m_paths.clipsTmp()); }
@@ -142,25 +136,24 @@ TEST_F(ClipRecorderTest, ClipOfPrerollAndPostrollIsH264HighWithExactTimingAndInd
 {
     m_stampText = {}; // the recorder's own: the full date-and-time caption
     auto counters = std::make_shared<CaptureCounters>();
-    auto& clips = recorder(1, 1);
+    auto& clips = recorder(0.5, 0.5);
     const auto push = [&](int from, int to) {
         for (int i = from; i <= to; ++i)
             clips.push(
                 jpegFrame(syntheticFrame(i ? 1280 : 1920, i ? 720 : 1080, i, kStart + i / 10.0), counters),
                 kStart + i / 10.0);
     };
-    push(0, 19);
+    push(0, 9);
     settle();
     EXPECT_EQ(counters->fullDecodes, 0u) << "the pre-roll is held compressed";
-    clips.trigger(kStart + 1.95);
-    push(20, 31); // frames after 2.95 close the clip
+    clips.trigger(kStart + 0.95);
+    push(10, 15); // frames after 1.45 close the clip
     settle();
 
     ASSERT_EQ(m_clips.size(), 1u);
-    ASSERT_TRUE(m_clips[0].url);
-    const fs::path file = *m_clips[0].url;
-    EXPECT_EQ(m_clips[0].eventTime, kStart + 1.95);
-    EXPECT_EQ(file, EventFiles::clipURL(m_paths.events(), kStart + 1.95));
+    const fs::path file = m_clips[0].url.value();
+    EXPECT_EQ(m_clips[0].eventTime, kStart + 0.95);
+    EXPECT_EQ(file, EventFiles::clipURL(m_paths.events(), kStart + 0.95));
     EXPECT_TRUE(tmpIsEmpty());
     EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     const std::string bytes = test::OutboxFolder::read(file);
@@ -168,26 +161,24 @@ TEST_F(ClipRecorderTest, ClipOfPrerollAndPostrollIsH264HighWithExactTimingAndInd
 
     const auto info = probe(file);
     ASSERT_EQ(info["streams"].size(), 1u);
-    const auto& video = info["streams"][0];
-    EXPECT_EQ(video["codec_name"], "h264");
-    EXPECT_EQ(video["profile"], "High");
-    EXPECT_EQ(video["width"], 1280);
-    EXPECT_EQ(video["height"], 720);
-    EXPECT_EQ(video["time_base"], "1/600");
+    const nlohmann::json expected = { { "codec_name", "h264" }, { "profile", "High" }, { "width", 1280 },
+        { "height", 720 }, { "time_base", "1/600" } };
+    for (const auto& [key, value] : expected.items())
+        EXPECT_EQ(info["streams"][0][key], value) << key;
 
-    // Pre-roll 0.95 ... 1.9 is 1.0 ... 1.9 (10 frames), then 2.0 ... 2.9 live (10 frames). The first frame
+    // Pre-roll 0.45 ... 0.9 is 0.5 ... 0.9 (5 frames), then 1.0 ... 1.4 live (5 frames). The first frame
     // is at 0, each 60/600 after the previous, and each lasts until the next, the last as long as the rest.
-    ASSERT_EQ(info["packets"].size(), 20u);
-    for (std::size_t i = 0; i < 20; ++i) {
+    ASSERT_EQ(info["packets"].size(), 10u);
+    for (std::size_t i = 0; i < 10; ++i) {
         EXPECT_EQ(info["packets"][i]["pts"], int(i) * 60) << i;
         EXPECT_EQ(info["packets"][i]["duration"], 60) << i;
     }
-    EXPECT_GT(amberPixels(decodedFrame(file, 0), 1280, 720), 1000);
+    EXPECT_GT(amberPixels(decodedFrame(file, 0)), 1000);
     EXPECT_EQ(counters->damaged, 0u);
-    // Clip frame 12 is camera picture 22: its bar is centred at 1240.
-    const std::string rgb = decodedFrame(file, 12);
-    EXPECT_NEAR(pixel(rgb, 1280, 4, 4).g, 110, 12);
-    EXPECT_NEAR(pixel(rgb, 1280, 1240, 100).g, 230, 12);
+    // Clip frame 7 is camera picture 12: its bar is centred at 870.
+    const QImage frame = decodedFrame(file, 7);
+    EXPECT_NEAR(qGreen(frame.pixel(4, 4)), 110, 12);
+    EXPECT_NEAR(qGreen(frame.pixel(870, 100)), 230, 12);
 }
 
 TEST_F(ClipRecorderTest, ClipsAreScaledDownToFitAndLetterboxedAndCarryTheStampAtBottomRight)
@@ -197,10 +188,10 @@ TEST_F(ClipRecorderTest, ClipsAreScaledDownToFitAndLetterboxedAndCarryTheStampAt
         SCOPED_TRACE(cameraWidth);
         EXPECT_EQ(
             ClipRecorder::scaledSize(cameraWidth, cameraHeight), ClipRecorder::Size(clipWidth, clipHeight));
-        auto& clips = recorder(1, 0.5);
+        auto& clips = recorder(1, 0.2);
         clips.trigger(kStart);
-        for (int i = 0; i < 7; ++i) {
-            const bool other = i > 3 && cameraWidth == 1920; // 4:3 in a 16:9 clip: 960 × 720 centred
+        for (int i = 0; i < 4; ++i) { // the fourth, past the end, closes the clip
+            const bool other = i > 1 && cameraWidth == 1920; // 4:3 in a 16:9 clip: 960 × 720 centred
             clips.push(syntheticFrame(other ? 640 : cameraWidth, other ? 480 : cameraHeight, i,
                            kStart + i / 10.0, PixelFormat::nv12),
                 kStart + i / 10.0);
@@ -208,23 +199,19 @@ TEST_F(ClipRecorderTest, ClipsAreScaledDownToFitAndLetterboxedAndCarryTheStampAt
         settle();
 
         ASSERT_TRUE(m_clips.at(0).url);
-        const std::string rgb = decodedFrame(*m_clips[0].url, 2);
-        ASSERT_EQ(rgb.size(), std::size_t(clipWidth) * clipHeight * 3);
-        EXPECT_GT(amberPixels(rgb, clipWidth, clipHeight), clipWidth * clipHeight / 400);
-        EXPECT_EQ(amberPixels(rgb, clipWidth, clipHeight, false), 0);
+        const QImage frame = decodedFrame(*m_clips[0].url, 1, clipWidth, clipHeight);
+        ASSERT_FALSE(frame.isNull());
+        EXPECT_GT(amberPixels(frame), clipWidth * clipHeight / 400);
+        EXPECT_EQ(amberPixels(frame, false), 0);
         // The picture itself is kept in its colours: grey at the top left.
-        const Rgb corner = pixel(rgb, clipWidth, 4, 4);
-        EXPECT_NEAR(corner.r, 110, 12);
-        EXPECT_NEAR(corner.g, 110, 12);
-        EXPECT_NEAR(corner.b, 110, 12);
+        for (int channel : { qRed(frame.pixel(4, 4)), qGreen(frame.pixel(4, 4)), qBlue(frame.pixel(4, 4)) })
+            EXPECT_NEAR(channel, 110, 12);
         if (cameraWidth != 1920)
             continue;
-        const std::string boxed = decodedFrame(*m_clips[0].url, 5);
-        for (int x : { 20, 150, 1130, 1260 }) {
-            const Rgb side = pixel(boxed, 1280, x, 360);
-            EXPECT_LT(side.r + side.g + side.b, 30) << "x " << x;
-        }
-        EXPECT_NEAR(pixel(boxed, 1280, 170, 100).g, 110, 12);
+        const QImage boxed = decodedFrame(*m_clips[0].url, 2);
+        for (int x : { 20, 150, 1130, 1260 })
+            EXPECT_LT(qGray(boxed.pixel(x, 360)), 10) << "x " << x;
+        EXPECT_NEAR(qGreen(boxed.pixel(170, 100)), 110, 12);
     }
 }
 
@@ -233,23 +220,22 @@ TEST_F(ClipRecorderTest, ClipsAreScaledDownToFitAndLetterboxedAndCarryTheStampAt
 TEST_F(ClipRecorderTest, AQuietCameraAStopOrABrokenFolderEndsTheClip)
 {
     auto& clips = recorder(1, 10);
-    pushFrames(1280, 720, 0, 0.5);
+    pushFrames(0, 0.5);
     clips.trigger(kStart + 0.5);
-    pushFrames(1280, 720, 0.6, 1.0);
+    pushFrames(0.6, 1.0);
     clips.tick(kStart + 13.6);
     settle();
     clips.trigger(kStart + 14);
-    pushFrames(1280, 720, 14, 14.3);
+    pushFrames(14, 14.3);
     clips.stopRecording();
-    pushFrames(1280, 720, 14.4, 14.8);
+    pushFrames(14.4, 14.8);
     clips.trigger(kStart + 15); // no frames: fails
     clips.tick(kStart + 40);
     settle();
 
     ASSERT_EQ(m_clips.size(), 3u);
-    ASSERT_TRUE(m_clips[0].url && m_clips[1].url);
-    EXPECT_EQ(probe(*m_clips[0].url)["packets"].size(), 11u);
-    EXPECT_EQ(probe(*m_clips[1].url)["packets"].size(), 4u);
+    EXPECT_EQ(probe(m_clips[0].url.value())["packets"].size(), 11u);
+    EXPECT_EQ(probe(m_clips[1].url.value())["packets"].size(), 4u);
     EXPECT_FALSE(m_clips[2].url);
     EXPECT_EQ(m_clips[2].eventTime, kStart + 15);
 
@@ -257,7 +243,7 @@ TEST_F(ClipRecorderTest, AQuietCameraAStopOrABrokenFolderEndsTheClip)
     fs::remove_all(m_paths.clipsTmp());
     clips.startRecording();
     clips.trigger(kStart + later);
-    pushFrames(1280, 720, later, later + 0.7);
+    pushFrames(later, later + 0.3);
     clips.tick(kStart + later + 15);
     settle();
     EXPECT_FALSE(fs::exists(m_paths.events() / EventFiles::dayName(kStart + later)));
@@ -265,7 +251,7 @@ TEST_F(ClipRecorderTest, AQuietCameraAStopOrABrokenFolderEndsTheClip)
     fs::remove_all(m_paths.events());
     std::ofstream(m_paths.events()) << "not a folder";
     clips.trigger(kStart + later + 20);
-    pushFrames(1280, 720, later + 20, later + 20.7);
+    pushFrames(later + 20, later + 20.3);
     clips.tick(kStart + later + 40);
     settle();
 
@@ -288,9 +274,9 @@ TEST_F(ClipRecorderTest, WhenIdleWaitsForEveryFinishingClipAndCallsOnce)
 
     // Two clips back to back: the second opens while the first may still be finishing.
     clips.trigger(kStart);
-    pushFrames(1280, 720, 0, 0.4);
+    pushFrames(0, 0.4);
     clips.trigger(kStart + 0.45);
-    pushFrames(1280, 720, 0.5, 0.9);
+    pushFrames(0.5, 0.9);
     clips.whenIdle(1e9, [&] { m_events.push_back("idle"); });
     ASSERT_TRUE(m_main.waitFor([&] { return m_events.size() == 3; }));
     EXPECT_EQ(m_events, (std::vector<std::string> { "clip", "clip", "idle" }));
@@ -298,7 +284,7 @@ TEST_F(ClipRecorderTest, WhenIdleWaitsForEveryFinishingClipAndCallsOnce)
 
     // An open clip that never ends: the completion comes from the time-out, once.
     clips.trigger(kStart + 2);
-    pushFrames(1280, 720, 2, 2.1);
+    pushFrames(2, 2.1);
     int timedOut = 0;
     clips.whenIdle(5, [&] { ++timedOut; });
     m_main.advance(4.9);
@@ -313,7 +299,7 @@ TEST_F(ClipRecorderTest, WhenIdleWaitsForEveryFinishingClipAndCallsOnce)
     // Destruction completes the open clip without a callback.
     clips.startRecording();
     clips.trigger(kStart + 3);
-    pushFrames(1280, 720, 3, 3.2); // the clip is still open
+    pushFrames(3, 3.2); // the clip is still open
     m_recorder.reset();
     EXPECT_TRUE(tmpIsEmpty());
     EXPECT_TRUE(fs::exists(EventFiles::clipURL(m_paths.events(), kStart + 3)));
