@@ -41,12 +41,9 @@ public:
     struct Call {
         std::string token;
         std::string method;
-        // The request's Content-Type header, boundary included.
-        std::string contentType;
         // Form fields, or the text parts of a multipart body.
         std::map<std::string, std::string> fields;
         std::vector<Upload> files;
-        std::string body;
     };
 
     struct Fault {
@@ -76,15 +73,14 @@ public:
         static Fault dropConnection() { return { Kind::drop, 200, {}, 0 }; }
     };
 
-    explicit FakeBotApi(std::string token = kToken);
+    FakeBotApi();
     ~FakeBotApi();
 
     FakeBotApi(const FakeBotApi&) = delete;
     FakeBotApi& operator=(const FakeBotApi&) = delete;
 
     std::string endpoint() const;
-    int port() const { return m_port; }
-    const std::string& token() const { return m_token; }
+    static std::string token() { return kToken; }
 
     void failNext(Fault fault, const std::string& method = {});
     void setResult(const std::string& method, nlohmann::json result);
@@ -120,7 +116,6 @@ private:
     // Sets `conflict` when a later getUpdates call ended this one.
     nlohmann::json updatesFor(const Call& call, std::unique_lock<std::mutex>& lock, bool& conflict);
 
-    std::string m_token;
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_thread;
     int m_port = 0;

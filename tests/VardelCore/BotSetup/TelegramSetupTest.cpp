@@ -2,6 +2,7 @@
 
 #include "CancellablePoster.h"
 #include "FakeBotApi.h"
+#include "Thrown.h"
 
 #include <gtest/gtest.h>
 
@@ -23,19 +24,6 @@ namespace {
         TelegramSetup::Connection connection { http, api.endpoint() };
 
         static std::string key() { return FakeBotApi::kToken; }
-
-        Failure::Case failureOf(const std::function<void()>& work, std::string* message = nullptr)
-        {
-            try {
-                work();
-            } catch (const Failure& failure) {
-                if (message)
-                    *message = failure.what();
-                return failure.kind();
-            }
-            ADD_FAILURE() << "no failure";
-            return Failure::Case::offline;
-        }
     };
 
     TEST(ExtractKeyTest, FindsTheTokenInsideBotFathersMessageOnly)
@@ -54,32 +42,33 @@ namespace {
 
     TEST_F(BotApiTest, GetMeGivesTheBotAndRefusalsHaveTheirOwnFailure)
     {
-        auto refusal = [&](const std::string& token) {
-            return failureOf([&] { TelegramSetup::getMe(token, connection); });
+        std::string message;
+        auto refusal = [&](const std::string& token, const TelegramSetup::Connection& to) {
+            const auto failure = test::thrown<Failure>([&] { TelegramSetup::getMe(token, to); });
+            message = failure ? failure->what() : "";
+            return failure ? std::optional(failure->kind()) : std::nullopt;
         };
         EXPECT_EQ(
             TelegramSetup::getMe(key(), connection), (TelegramSetup::Bot { "brisko_test_bot", "Brisko" }));
-        EXPECT_EQ(refusal("42424:" + std::string(35, 'x')), Failure::Case::rejected);
-        EXPECT_EQ(refusal("12345:abc/../../x?y"), Failure::Case::notAKey);
+        EXPECT_EQ(refusal("42424:" + std::string(35, 'x'), connection), Failure::Case::rejected);
+        EXPECT_EQ(refusal("12345:abc/../../x?y", connection), Failure::Case::notAKey);
         api.failNext(FakeBotApi::Fault::answer(200, R"({"ok":false,"error_code":404})"));
-        EXPECT_EQ(refusal(key()), Failure::Case::rejected);
+        EXPECT_EQ(refusal(key(), connection), Failure::Case::rejected);
 
-        std::string message;
         api.failNext(FakeBotApi::Fault::notJson(502));
-        EXPECT_EQ(
-            failureOf([&] { TelegramSetup::getMe(key(), connection); }, &message), Failure::Case::offline);
+        EXPECT_EQ(refusal(key(), connection), Failure::Case::offline);
         EXPECT_EQ(message, "Telegram 502");
 
         api.setResult("getMe", { { "first_name", "x" } });
-        EXPECT_EQ(refusal(key()), Failure::Case::rejected);
+        EXPECT_EQ(refusal(key(), connection), Failure::Case::rejected);
         api.setResult("getMe", { { "username", "nameless_bot" } });
         EXPECT_EQ(TelegramSetup::getMe(key(), connection).name, "nameless_bot");
 
         api.setResult("getMe", { { "username", std::string(5000, 'u') } });
         TelegramSetup::Connection capped { std::make_shared<CancellablePoster>(4096), api.endpoint() };
-        EXPECT_EQ(failureOf([&] { TelegramSetup::getMe(key(), capped); }), Failure::Case::offline);
+        EXPECT_EQ(refusal(key(), capped), Failure::Case::offline);
         TelegramSetup::Connection closed { http, "http://127.0.0.1:1" };
-        EXPECT_EQ(failureOf([&] { TelegramSetup::getMe(key(), closed); }, &message), Failure::Case::offline);
+        EXPECT_EQ(refusal(key(), closed), Failure::Case::offline);
         EXPECT_EQ(message.find(key()), std::string::npos);
     }
 
@@ -100,10 +89,8 @@ namespace {
         EXPECT_EQ(api.callsOf("setMyShortDescription").at(0).fields.at("short_description"), "Short");
         const auto photoCall = api.callsOf("setMyProfilePhoto").at(0);
         EXPECT_EQ(photoCall.fields.at("photo"), R"({"type":"static","photo":"attach://pic"})");
-        ASSERT_EQ(photoCall.files.size(), 1u);
-        EXPECT_EQ(photoCall.files[0].fieldName, "pic");
-        EXPECT_EQ(photoCall.files[0].contentType, "image/jpeg");
-        EXPECT_EQ(photoCall.files[0].bytes, photo);
+        EXPECT_EQ(photoCall.files,
+            (std::vector<FakeBotApi::Upload> { { "pic", "BotPhoto.jpg", "image/jpeg", photo } }));
 
         api.setResult("getMyShortDescription", { { "short_description", "Mine" } });
         const auto before = api.calls().size();
@@ -169,12 +156,14 @@ namespace {
 
     TEST_F(BotApiTest, CancelEndsALongPollAtOnce)
     {
-        auto poll = std::async(std::launch::async,
-            [&] { return failureOf([&] { TelegramSetup::updates(key(), std::nullopt, 15, connection); }); });
+        auto poll = std::async(std::launch::async, [&] {
+            return test::thrown<Failure>(
+                [&] { TelegramSetup::updates(key(), std::nullopt, 15, connection); });
+        });
         ASSERT_TRUE(api.waitForCalls(1));
         http->cancel();
         ASSERT_EQ(poll.wait_for(std::chrono::seconds(3)), std::future_status::ready);
-        EXPECT_EQ(poll.get(), Failure::Case::offline);
+        EXPECT_EQ(poll.get().value().kind(), Failure::Case::offline);
     }
 
 } // namespace

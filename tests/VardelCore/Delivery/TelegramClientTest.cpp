@@ -4,25 +4,16 @@
 #include "OutboxFolder.h"
 #include "ScriptedPoster.h"
 #include "SendError.h"
+#include "Thrown.h"
 
 #include <gtest/gtest.h>
 #include <regex>
 
 namespace fs = std::filesystem;
 using namespace vardel;
+using Kind = QueueJob::Kind;
 
 namespace {
-
-// The SendError that `work` throws; none when it returns.
-std::optional<SendError> thrown(const std::function<void()>& work)
-{
-    try {
-        work();
-    } catch (const SendError& error) {
-        return error;
-    }
-    return std::nullopt;
-}
 
 constexpr const char* kToken = "987654321:AAHk-secret_TOKEN-abcdefghijklmnopqrstu";
 
@@ -43,29 +34,22 @@ protected:
 
     std::optional<SendError> sendError(const QueueJob& job)
     {
-        return thrown([&] { client.send(job); });
-    }
-
-    static std::string header(const HTTPPosting::Request& request, const std::string& name)
-    {
-        for (const auto& [key, value] : request.headers)
-            if (key == name)
-                return value;
-        return {};
+        return test::thrown<SendError>([&] { client.send(job); });
     }
 };
 
 TEST_F(TelegramClientTest, TextIsFormEncodedWithChatIdFirst)
 {
     chat = -1001234567890;
-    client.send({ QueueJob::Kind::text, "a b&c=\xC3\xBC+~", std::nullopt });
+    client.send({ Kind::text, "a b&c=\xC3\xBC+~", std::nullopt });
 
     ASSERT_EQ(http->requests().size(), 1u);
     const auto request = http->requests()[0];
     EXPECT_EQ(request.url, std::string("https://api.example.org/bot") + kToken + "/sendMessage");
     EXPECT_EQ(request.method, "POST");
     EXPECT_EQ(request.timeout, 30);
-    EXPECT_EQ(header(request, "Content-Type"), "application/x-www-form-urlencoded");
+    EXPECT_EQ(request.headers,
+        (decltype(request.headers) { { "Content-Type", "application/x-www-form-urlencoded" } }));
     EXPECT_EQ(request.body, "chat_id=-1001234567890&text=a%20b%26c%3D%C3%BC%2B~");
 }
 
@@ -75,13 +59,15 @@ TEST_F(TelegramClientTest, PhotoIsOneMultipartBodyWithFieldsThenTheFile)
     const std::string jpeg("\xFF\xD8\xFF\xE0\0\r\n--binary\xFF\xD9", 15);
     test::OutboxFolder::write(photo, jpeg);
 
-    client.send({ QueueJob::Kind::photo, "Pessoa · 10:00", photo });
+    client.send({ Kind::photo, "Pessoa · 10:00", photo });
 
     const auto request = http->requests().at(0);
     EXPECT_EQ(request.url, std::string("https://api.example.org/bot") + kToken + "/sendPhoto");
     EXPECT_EQ(request.timeout, 90);
     std::smatch match;
-    const std::string contentType = header(request, "Content-Type");
+    ASSERT_EQ(request.headers.size(), 1u);
+    const auto [name, contentType] = request.headers[0];
+    EXPECT_EQ(name, "Content-Type");
     ASSERT_TRUE(std::regex_match(contentType, match,
         std::regex("multipart/form-data; "
                    "boundary=([0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12})")))
@@ -93,8 +79,8 @@ TEST_F(TelegramClientTest, PhotoIsOneMultipartBodyWithFieldsThenTheFile)
             + "\r\nContent-Disposition: form-data; name=\"photo\"; filename=\"2026-12-06_10-00-00.jpg\"\r\n"
             + "Content-Type: image/jpeg\r\n\r\n" + jpeg + "\r\n--" + b + "--\r\n");
 
-    client.send({ QueueJob::Kind::photo, "", photo });
-    EXPECT_NE(header(http->requests().at(1), "Content-Type"), contentType) << "boundaries must be fresh";
+    client.send({ Kind::photo, "", photo });
+    EXPECT_NE(http->requests().at(1).headers, request.headers) << "boundaries must be fresh";
 }
 
 TEST_F(TelegramClientTest, VideoCarriesRoundedDurationAndSizeWhenReadable)
@@ -103,9 +89,9 @@ TEST_F(TelegramClientTest, VideoCarriesRoundedDurationAndSizeWhenReadable)
     test::OutboxFolder::write(clip, "mp4");
 
     clipInfo = TelegramClient::ClipInfo { 12.5, 1280, 720 };
-    client.send({ QueueJob::Kind::video, "clipe", clip });
+    client.send({ Kind::video, "clipe", clip });
     clipInfo.reset();
-    client.send({ QueueJob::Kind::video, "clipe", clip });
+    client.send({ Kind::video, "clipe", clip });
 
     const auto with = http->requests().at(0);
     EXPECT_EQ(with.timeout, 300);
@@ -120,32 +106,25 @@ TEST_F(TelegramClientTest, VideoCarriesRoundedDurationAndSizeWhenReadable)
     EXPECT_EQ(http->requests().at(1).body.find("duration"), std::string::npos);
 }
 
-TEST_F(TelegramClientTest, MissingPiecesFailBeforeAnythingIsPosted)
+TEST_F(TelegramClientTest, MissingPiecesFailBeforeAnythingIsPostedAndNoFailureShowsTheToken)
 {
+    const QueueJob job { Kind::text, "x", std::nullopt };
     token.reset();
     chat.reset();
-    EXPECT_EQ(sendError({ QueueJob::Kind::text, "x", std::nullopt }),
-        SendError::transient("chat do Telegram não confirmado"));
+    EXPECT_EQ(sendError(job), SendError::transient("chat do Telegram não confirmado"));
     chat = 42;
-    EXPECT_EQ(sendError({ QueueJob::Kind::text, "x", std::nullopt }),
-        SendError::transient("token do Telegram indisponível"));
+    EXPECT_EQ(sendError(job), SendError::transient("token do Telegram indisponível"));
     token = "";
-    EXPECT_EQ(sendError({ QueueJob::Kind::text, "x", std::nullopt }),
-        SendError::transient("token do Telegram indisponível"));
+    EXPECT_EQ(sendError(job), SendError::transient("token do Telegram indisponível"));
     token = kToken;
-    EXPECT_EQ(
-        sendError({ QueueJob::Kind::photo, "x", std::nullopt }), SendError::permanent("foto sem arquivo"));
-    EXPECT_EQ(
-        sendError({ QueueJob::Kind::video, "x", std::nullopt }), SendError::permanent("clipe sem arquivo"));
-    EXPECT_EQ(sendError({ QueueJob::Kind::photo, "x", folder.root() / "vanished.jpg" }),
+    EXPECT_EQ(sendError({ Kind::photo, "x", std::nullopt }), SendError::permanent("foto sem arquivo"));
+    EXPECT_EQ(sendError({ Kind::video, "x", std::nullopt }), SendError::permanent("clipe sem arquivo"));
+    EXPECT_EQ(sendError({ Kind::photo, "x", folder.root() / "vanished.jpg" }),
         SendError::permanent("arquivo ilegível: vanished.jpg"));
-    EXPECT_EQ(
-        sendError({ QueueJob::Kind::video, "x", folder.root() }).value().kind(), SendError::Case::permanent);
+    EXPECT_EQ(sendError({ Kind::video, "x", folder.root() }).value().kind(), SendError::Case::permanent);
     EXPECT_TRUE(http->requests().empty());
-}
 
-TEST_F(TelegramClientTest, TheTokenNeverAppearsInAFailureMessage)
-{
+    // Failures of the post itself never show the token.
     const std::string encoded = std::regex_replace(std::string(kToken), std::regex(":"), "%3a");
     http->fail(std::make_exception_ptr(
         Error(7, std::string("Failed to connect to https://api.example.org/bot") + kToken + "/sendMessage",
@@ -156,14 +135,10 @@ TEST_F(TelegramClientTest, TheTokenNeverAppearsInAFailureMessage)
     http->answer(429,
         std::string(R"({"ok":false,"error_code":429,"description":")") + kToken
             + R"(","parameters":{"retry_after":17}})");
-
-    const auto transport = sendError({ QueueJob::Kind::text, "x", std::nullopt });
-    EXPECT_EQ(transport,
+    EXPECT_EQ(sendError(job),
         SendError::transient("Failed to connect to https://api.example.org/bot<token>/sendMessage"));
-    const auto echoed = sendError({ QueueJob::Kind::text, "x", std::nullopt });
-    EXPECT_EQ(echoed, SendError::transient("Telegram 401: Unauthorized bot <token> (<token>)"));
-    EXPECT_EQ(sendError({ QueueJob::Kind::text, "x", std::nullopt }),
-        SendError::retryAfter(17, "Telegram 429: <token>"));
+    EXPECT_EQ(sendError(job), SendError::transient("Telegram 401: Unauthorized bot <token> (<token>)"));
+    EXPECT_EQ(sendError(job), SendError::retryAfter(17, "Telegram 429: <token>"));
 }
 
 TEST(TelegramCheckTest, ClassifiesTheAnswer)
@@ -204,7 +179,7 @@ TEST(TelegramCheckTest, ClassifiesTheAnswer)
             SendError::transient("Telegram 500: " + huge) },
     };
     for (const auto& row : rows) {
-        const auto error = thrown([&] { TelegramClient::check(row.status, row.body); });
+        const auto error = test::thrown<SendError>([&] { TelegramClient::check(row.status, row.body); });
         EXPECT_EQ(error, row.expected)
             << row.body.substr(0, 80) << " -> " << (error ? error->message() : "ok");
     }

@@ -4,6 +4,7 @@
 #include "Error.h"
 #include "OutboxFolder.h"
 #include "ScriptedPoster.h"
+#include "Thrown.h"
 
 #include <gtest/gtest.h>
 
@@ -47,29 +48,19 @@ namespace {
             { "<html>Bad Gateway</html>", std::nullopt },
         };
         for (const auto& [body, release] : rows) {
-            try {
-                EXPECT_EQ(Updates::parse(body), release) << body;
-            } catch (const Failure& failure) {
-                EXPECT_EQ(failure.kind(), Failure::Case::badFeed);
-                EXPECT_FALSE(release) << failure.what();
-            }
+            std::optional<Updates::Release> parsed;
+            const auto failure = test::thrown<Failure>([&] { parsed = Updates::parse(body); });
+            EXPECT_EQ(parsed, release) << body;
+            EXPECT_TRUE(!failure || failure->kind() == Failure::Case::badFeed) << failure->what();
         }
-    }
-
-    Failure::Case failureOf(const std::string& feed, HTTPPosting& http)
-    {
-        try {
-            Updates::check(feed, "1.0", http);
-        } catch (const Failure& failure) {
-            return failure.kind();
-        }
-        ADD_FAILURE() << "no failure";
-        return Failure::Case::offline;
     }
 
     TEST(CheckTest, AnswersDecideTheOutcomeAndBrokenOrHugeFeedsAreRefused)
     {
         test::ScriptedPoster http;
+        auto failureOf = [&](const std::string& feed) {
+            return test::thrown<Failure>([&] { Updates::check(feed, "1.0", http); }).value().kind();
+        };
         const std::string feed = "https://x.org/latest.json";
         http.answer(200, R"({"version":"1.1","url":"https://x.org/b"})");
         EXPECT_EQ(Updates::check(feed, "1.0", http)->version, "1.1");
@@ -79,14 +70,14 @@ namespace {
 
         http.answer(
             200, R"({"version":"9","url":"https://x.org/b"})" + std::string(Updates::maxFeedBytes, ' '));
-        EXPECT_EQ(failureOf(feed, http), Failure::Case::badFeed);
+        EXPECT_EQ(failureOf(feed), Failure::Case::badFeed);
         http.answer(404, R"({"version":"9","url":"https://x.org/b"})");
-        EXPECT_EQ(failureOf(feed, http), Failure::Case::badFeed);
+        EXPECT_EQ(failureOf(feed), Failure::Case::badFeed);
         http.fail(std::make_exception_ptr(Error(6, "Could not resolve host", "libcurl")));
-        EXPECT_EQ(failureOf(feed, http), Failure::Case::offline);
+        EXPECT_EQ(failureOf(feed), Failure::Case::offline);
         http.fail(std::make_exception_ptr(Error(CancellablePoster::kTooLarge, "too large", "libcurl")));
-        EXPECT_EQ(failureOf(feed, http), Failure::Case::badFeed);
-        EXPECT_EQ(failureOf("http://x.org/latest.json", http), Failure::Case::badFeed);
+        EXPECT_EQ(failureOf(feed), Failure::Case::badFeed);
+        EXPECT_EQ(failureOf("http://x.org/latest.json"), Failure::Case::badFeed);
         const auto asked = http.requests().size();
 
         test::OutboxFolder data;
@@ -94,8 +85,7 @@ namespace {
         std::ofstream(data.root() / "huge.json") << R"({"version":"2","url":"https://x.org/b","notes":")";
         fs::resize_file(data.root() / "huge.json", 100'000'000); // sparse: costs no disk
         for (const char* name : { "text.json", "huge.json", "missing.json" })
-            EXPECT_EQ(failureOf("file://" + (data.root() / name).string(), http), Failure::Case::badFeed)
-                << name;
+            EXPECT_EQ(failureOf("file://" + (data.root() / name).string()), Failure::Case::badFeed) << name;
         EXPECT_EQ(http.requests().size(), asked);
     }
 

@@ -3,19 +3,12 @@
 #include "OutboxFolder.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 using namespace vardel;
 namespace fs = std::filesystem;
 using test::OutboxFolder;
 
 namespace {
-
-unsigned modeOf(const fs::path& path)
-{
-    struct stat info { };
-    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
-}
 
 TEST(FileSecretStore, SecretSurvivesARestartInAPrivateFileOfItsOwnAndAFailedWriteLeavesNoTrace)
 {
@@ -32,8 +25,8 @@ TEST(FileSecretStore, SecretSurvivesARestartInAPrivateFileOfItsOwnAndAFailedWrit
     ::umask(oldMask);
     FileSecretStore again(folder, "app.brisko.Brisko.telegram", "telegram-bot");
     EXPECT_EQ(again.read(), "123:ção");
-    EXPECT_EQ(modeOf(again.file()), 0600u);
-    EXPECT_EQ(modeOf(folder), 0700u);
+    EXPECT_EQ(fs::status(again.file()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all);
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 2) << "no temporary copies";
     EXPECT_EQ(FileSecretStore(folder, "../../svc", "/etc/passwd").file().parent_path(), folder);
 

@@ -1,6 +1,6 @@
 // The Secret Service store against a real GNOME Keyring. The outer tests start a private bus with a
-// fresh keyring (its files in a scratch home) and run this same binary on it; the inner tests exist only
-// there, so they never touch the developer's own keyring.
+// fresh keyring (its files in a scratch home) and run this same binary on it; the inner tests run only
+// there and skip elsewhere, so they never touch the developer's own keyring.
 #include "LibsecretSecretStore.h"
 #include "Error.h"
 #include "FileSecretStore.h"
@@ -27,6 +27,8 @@ class InsideKeyring : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        if (!std::getenv(kInsideVariable))
+            GTEST_SKIP() << "runs only on the private bus of LibsecretSecretStoreTest";
         fs::remove_all(m_data);
         m_paths.prepare();
     }
@@ -47,85 +49,66 @@ protected:
     Log m_log { m_paths.logs() };
 };
 
-class StoresReadsAndReplaces : public InsideKeyring {
-    void TestBody() override
-    {
-        auto first = store();
-        EXPECT_FALSE(first.read()) << "a fresh keyring holds no token";
-        first.write("123456:first");
-        store().write("123456:second-ção");
-        EXPECT_EQ(first.read(), "123456:second-ção") << "a later store finds and replaces the item";
-        EXPECT_FALSE(store("someone-else").read());
-        const fs::path found = m_data / "found";
-        const std::string search = "secret-tool search --all service " + std::string(kService)
-            + " account telegram-bot > " + found.string() + " 2>&1";
-        ASSERT_EQ(std::system(search.c_str()), 0);
-        const std::string items = test::OutboxFolder::read(found);
-        EXPECT_EQ(items.find("label = "), items.rfind("label = ")) << "one item: " << items;
-        EXPECT_NE(items.find(std::string("label = ") + kLabel), std::string::npos) << items;
-
-        auto chosen = LibsecretSecretStore::forBotToken(m_paths, m_log);
-        EXPECT_NE(dynamic_cast<LibsecretSecretStore*>(chosen.get()), nullptr);
-        chosen->write("654321:kept-in-the-keyring");
-        EXPECT_FALSE(fs::exists(m_paths.secrets()));
-        EXPECT_EQ(log(), "");
-    }
-};
-
-// Run on a bus of its own: once locked, the keyring stays locked (no prompt can unlock it here).
-class LockedKeyringIsAnErrorNotAFallback : public InsideKeyring {
-    void TestBody() override
-    {
-        store().write("123456:before-the-lock");
-        ASSERT_EQ(std::system("gdbus call --session --dest org.freedesktop.secrets --object-path "
-                              "/org/freedesktop/secrets --method org.freedesktop.Secret.Service.Lock "
-                              "\"['/org/freedesktop/secrets/aliases/default']\" >/dev/null"),
-            0);
-
-        auto bounded = store("telegram-bot", 2);
-        const auto started = std::chrono::steady_clock::now();
-        EXPECT_THROW(bounded.write("123456:while-locked"), Error);
-        EXPECT_FALSE(bounded.read());
-        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8))
-            << "calls are time-bounded";
-
-        auto chosen = LibsecretSecretStore::forBotToken(m_paths, m_log);
-        EXPECT_NE(dynamic_cast<LibsecretSecretStore*>(chosen.get()), nullptr) << "still the store";
-        EXPECT_FALSE(fs::exists(m_paths.secrets()));
-        EXPECT_NE(log().find("chaveiro: não leu o token: "), std::string::npos);
-    }
-};
-
-// Run on a bus that offers no Secret Service at all.
-class FallsBackToAPrivateFileWithoutSecretService : public InsideKeyring {
-    void TestBody() override
-    {
-        EXPECT_FALSE(LibsecretSecretStore::serviceAvailable());
-        auto chosen = LibsecretSecretStore::forBotToken(m_paths, m_log);
-        auto* file = dynamic_cast<FileSecretStore*>(chosen.get());
-        ASSERT_NE(file, nullptr);
-        chosen->write("654321:kept-in-a-file");
-        EXPECT_EQ(file->file().parent_path(), m_paths.secrets());
-        EXPECT_EQ(fs::status(file->file()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-        EXPECT_EQ(fs::status(m_paths.secrets()).permissions(), fs::perms::owner_all);
-        const std::string text = log();
-        EXPECT_NE(text.find("chaveiro: a sessão não oferece Secret Service"), std::string::npos) << text;
-        EXPECT_EQ(text.find("kept-in-a-file"), std::string::npos);
-    }
-};
-
-template <typename Case> bool registerInside(const char* name)
+TEST_F(InsideKeyring, StoresReadsAndReplaces)
 {
-    ::testing::RegisterTest("InsideKeyring", name, nullptr, nullptr, __FILE__, __LINE__,
-        []() -> ::testing::Test* { return new Case; });
-    return true;
+    auto first = store();
+    EXPECT_FALSE(first.read()) << "a fresh keyring holds no token";
+    first.write("123456:first");
+    store().write("123456:second-ção");
+    EXPECT_EQ(first.read(), "123456:second-ção") << "a later store finds and replaces the item";
+    EXPECT_FALSE(store("someone-else").read());
+    const fs::path found = m_data / "found";
+    const std::string search = "secret-tool search --all service " + std::string(kService)
+        + " account telegram-bot > " + found.string() + " 2>&1";
+    ASSERT_EQ(std::system(search.c_str()), 0);
+    const std::string items = test::OutboxFolder::read(found);
+    EXPECT_EQ(items.find("label = "), items.rfind("label = ")) << "one item: " << items;
+    EXPECT_NE(items.find(std::string("label = ") + kLabel), std::string::npos) << items;
+
+    auto chosen = LibsecretSecretStore::forBotToken(m_paths, m_log);
+    EXPECT_NE(dynamic_cast<LibsecretSecretStore*>(chosen.get()), nullptr);
+    chosen->write("654321:kept-in-the-keyring");
+    EXPECT_FALSE(fs::exists(m_paths.secrets()));
+    EXPECT_EQ(log(), "");
 }
 
-const bool kRegistered = std::getenv(kInsideVariable)
-    && registerInside<StoresReadsAndReplaces>("StoresReadsAndReplaces")
-    && registerInside<LockedKeyringIsAnErrorNotAFallback>("LockedKeyringIsAnErrorNotAFallback")
-    && registerInside<FallsBackToAPrivateFileWithoutSecretService>(
-        "FallsBackToAPrivateFileWithoutSecretService");
+// Run on a bus of its own: once locked, the keyring stays locked (no prompt can unlock it here).
+TEST_F(InsideKeyring, LockedKeyringIsAnErrorNotAFallback)
+{
+    store().write("123456:before-the-lock");
+    ASSERT_EQ(std::system("gdbus call --session --dest org.freedesktop.secrets --object-path "
+                          "/org/freedesktop/secrets --method org.freedesktop.Secret.Service.Lock "
+                          "\"['/org/freedesktop/secrets/aliases/default']\" >/dev/null"),
+        0);
+
+    auto bounded = store("telegram-bot", 2);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_THROW(bounded.write("123456:while-locked"), Error);
+    EXPECT_FALSE(bounded.read());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8))
+        << "calls are time-bounded";
+
+    auto chosen = LibsecretSecretStore::forBotToken(m_paths, m_log);
+    EXPECT_NE(dynamic_cast<LibsecretSecretStore*>(chosen.get()), nullptr) << "still the store";
+    EXPECT_FALSE(fs::exists(m_paths.secrets()));
+    EXPECT_NE(log().find("chaveiro: não leu o token: "), std::string::npos);
+}
+
+// Run on a bus that offers no Secret Service at all.
+TEST_F(InsideKeyring, FallsBackToAPrivateFileWithoutSecretService)
+{
+    EXPECT_FALSE(LibsecretSecretStore::serviceAvailable());
+    auto chosen = LibsecretSecretStore::forBotToken(m_paths, m_log);
+    auto* file = dynamic_cast<FileSecretStore*>(chosen.get());
+    ASSERT_NE(file, nullptr);
+    chosen->write("654321:kept-in-a-file");
+    EXPECT_EQ(file->file().parent_path(), m_paths.secrets());
+    EXPECT_EQ(fs::status(file->file()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(m_paths.secrets()).permissions(), fs::perms::owner_all);
+    const std::string text = log();
+    EXPECT_NE(text.find("chaveiro: a sessão não oferece Secret Service"), std::string::npos) << text;
+    EXPECT_EQ(text.find("kept-in-a-file"), std::string::npos);
+}
 
 struct InsideCase {
     const char* name;

@@ -4,17 +4,13 @@
 
 #include <QCoreApplication>
 #include <QSettings>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <fstream>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace vardel {
 namespace {
@@ -103,28 +99,20 @@ namespace {
     TEST_F(UpdateNotifierTest, DestroyingDuringAFetchDoesNotWaitForTheNetwork)
     {
         // A server that accepts connections and never answers the TLS handshake.
-        int server = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&address), size), 0);
-        ASSERT_EQ(::listen(server, 4), 0);
-        ::getsockname(server, reinterpret_cast<sockaddr*>(&address), &size);
+        QTcpServer server;
+        ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
         defaults->setValue(
-            "UpdateFeedURL", QStringLiteral("https://127.0.0.1:%1/latest.json").arg(ntohs(address.sin_port)));
+            "UpdateFeedURL", QStringLiteral("https://127.0.0.1:%1/latest.json").arg(server.serverPort()));
 
         auto updates = notifier();
         bool called = false;
         updates->check([&](const auto&) { called = true; });
-        pollfd connecting { server, POLLIN, 0 };
-        ASSERT_EQ(::poll(&connecting, 1, 5000), 1) << "the fetch never connected";
+        ASSERT_TRUE(server.waitForNewConnection(5000)) << "the fetch never connected";
         const auto start = std::chrono::steady_clock::now();
         updates.reset();
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
         QCoreApplication::processEvents();
         EXPECT_FALSE(called);
-        ::close(server);
     }
 
 } // namespace
