@@ -39,20 +39,16 @@ TEST(FrameCrop, AreaFitsAPersonInsideTheFrameAndBoxesReachPastItButNotPastTheFra
     EXPECT_FALSE(FrameCrop::toFrame({ -300, 0, 100, 10 }, area, 1000, 200));
 
     // The area searched fits a person inside the frame.
-    const struct {
-        const char* name;
-        PersonDetecting::Focus focus;
-        int minSide;
-        cv::Rect expected;
-    } rows[] = { { "plain", { 0.25, 0.25, 0.25, 0.25 }, 0, { 320, 180, 320, 180 } },
-        // A strip 20 px wide becomes square around its middle, for HOG's window or a person's width.
-        { "thinStrip", { 0.5, 0.25, 20 / 1280.0, 0.25 }, 0, { 560, 180, 180, 180 } },
-        { "flatStrip", { 0.0, 0.5, 0.75, 0.02 }, 0, { 0, 208, 960, 320 } },
-        { "stripAtTheEdge", { 0.985, 0.25, 0.015, 0.25 }, 0, { 1100, 180, 180, 180 } },
-        { "smallForTheNetwork", { 0.5, 0.5, 0.05, 0.05 }, 160, { 592, 298, 160, 160 } },
-        { "oddMinimumGrowsToEven", { 0.5, 0.5, 0.05, 0.05 }, 161, { 590, 298, 162, 162 } },
-        { "tooSmall", { 0.5, 0.5, 0.001, 0.5 }, 0, { 0, 0, 1280, 720 } },
-        { "notFinite", { std::nan(""), 0, 1, 1 }, 0, { 0, 0, 1280, 720 } } };
-    for (const auto& row : rows)
-        EXPECT_EQ(FrameCrop::area(row.focus, 1280, 720, row.minSide), row.expected) << row.name;
+    const std::tuple<const char*, PersonDetecting::Focus, int, cv::Rect> rows[]
+        = { { "plain", { 0.25, 0.25, 0.25, 0.25 }, 0, { 320, 180, 320, 180 } },
+              // A strip 20 px wide becomes square around its middle, for HOG's window or a person's width.
+              { "thinStrip", { 0.5, 0.25, 20 / 1280.0, 0.25 }, 0, { 560, 180, 180, 180 } },
+              { "flatStrip", { 0.0, 0.5, 0.75, 0.02 }, 0, { 0, 208, 960, 320 } },
+              { "stripAtTheEdge", { 0.985, 0.25, 0.015, 0.25 }, 0, { 1100, 180, 180, 180 } },
+              { "smallForTheNetwork", { 0.5, 0.5, 0.05, 0.05 }, 160, { 592, 298, 160, 160 } },
+              { "oddMinimumGrowsToEven", { 0.5, 0.5, 0.05, 0.05 }, 161, { 590, 298, 162, 162 } },
+              { "tooSmall", { 0.5, 0.5, 0.001, 0.5 }, 0, { 0, 0, 1280, 720 } },
+              { "notFinite", { std::nan(""), 0, 1, 1 }, 0, { 0, 0, 1280, 720 } } };
+    for (const auto& [name, focus, minSide, expected] : rows)
+        EXPECT_EQ(FrameCrop::area(focus, 1280, 720, minSide), expected) << name;
 }

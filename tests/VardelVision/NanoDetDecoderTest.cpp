@@ -46,10 +46,7 @@ TEST(NanoDetDecoder, SidesFromTheCellCentreAndConfidentPeopleWithoutDuplicates)
     auto people = raw.decode();
     ASSERT_EQ(people.size(), 2u);
     EXPECT_NEAR(people[0].score, 0.9f, 1e-6);
-    EXPECT_NEAR(people[0].box.x, 104 - 32, 1e-3);
-    EXPECT_NEAR(people[0].box.y, 72 - 48, 1e-3);
-    EXPECT_NEAR(people[0].box.br().x, 104 + 16, 1e-3);
-    EXPECT_NEAR(people[0].box.br().y, 72 + 80, 1e-3);
+    EXPECT_EQ(cv::Rect(people[0].box), cv::Rect(104 - 32, 72 - 48, 32 + 16, 48 + 80));
     EXPECT_NEAR(people[1].box.width, 2 * 3.5 * 32, 1e-3);
 
     // Confident people from the threshold on are kept, duplicates suppressed.

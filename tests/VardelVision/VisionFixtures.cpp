@@ -13,12 +13,10 @@ namespace vardel::test {
 
 namespace {
 
-    const std::filesystem::path kExamples = "/usr/share/doc/opencv-doc/examples/data";
     const cv::Size kSource(768, 576);
     // The 16:9 band of the street frames that whole-frame samples show, and its size on screen.
     const cv::Rect kBand(0, 72, 768, 432);
     const cv::Size kWhole(1280, 720);
-    // A watched area over the middle of the pavement.
     constexpr PersonDetecting::Focus kPavement { 0.2, 0.3, 0.5, 0.3 };
 
     using Focus = PersonDetecting::Focus;
@@ -94,7 +92,7 @@ namespace {
 
 std::filesystem::path exampleFile(const std::string& name)
 {
-    const auto plain = kExamples / name;
+    const auto plain = "/usr/share/doc/opencv-doc/examples/data" / std::filesystem::path(name);
     return std::filesystem::exists(plain) ? plain : std::filesystem::path();
 }
 

@@ -11,11 +11,10 @@
 
 namespace vardel::test {
 
-// Real pictures for the detector's tests and benchmark: files from Debian's opencv-doc examples turned
-// into frames like the camera delivers (4:2:0, full range), and the hand-checked people of
-// tests/data/people.csv on vtest.avi.
+// Real pictures for the detector's tests and benchmark: opencv-doc's examples as camera frames (4:2:0,
+// full range), and the hand-checked people of tests/data/people.csv on vtest.avi.
 
-// Full path of an example file, or empty when not installed.
+// Empty when not installed.
 std::filesystem::path exampleFile(const std::string& name);
 
 Frame frameFromBgr(const cv::Mat& bgr, PixelFormat format = PixelFormat::i420);
@@ -29,10 +28,9 @@ struct Sample {
     std::vector<PersonDetecting::Focus> wanted; // those who must be found
 };
 
-// How the detector is asked: a focus around each labelled person (grown by a quarter on each side, as
-// the analyzer does), whole 1280 x 720 frames (the middle 16:9 band of the street, scaled up), or those
-// frames at a watched area over the middle of the pavement (grown the same way), where only the people
-// whose centre is in the area must be found.
+// A focus around each labelled person (grown by a quarter on each side, as the analyzer does), whole
+// 1280 x 720 frames (the street's middle 16:9 band), or those frames at a watched area on the pavement
+// (grown likewise), where only the people whose centre is in the area must be found.
 enum class View { focusCrops, wholeFrames, watchedArea };
 
 // The labelled pictures seen one way, followed by the same calls on person-free pictures (the street's

@@ -8,8 +8,6 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 
-#include <fstream>
-
 using namespace vardel;
 
 // People found and boxes misplaced over the hand-checked set, with the gate's confidence rule: the body

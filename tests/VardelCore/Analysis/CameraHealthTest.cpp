@@ -38,12 +38,7 @@ std::string noImageSince(double at)
 
 TEST(CoverCheck, DarkOrFlatWithoutTextureLooksCoveredAndTheTrackerDebouncesOneSecondOnHalfASecondOff)
 {
-    const struct {
-        const char* name;
-        int (*value)(int column, int row);
-        CoverCheck::Stats stats;
-        bool covered;
-    } rows[] = {
+    const std::tuple<const char*, int (*)(int column, int row), CoverCheck::Stats, bool> rows[] = {
         { "black", [](int, int) { return 0; }, { 0, 0, 0 }, true },
         { "flatGrey", [](int, int) { return 128; }, { 128, 0, 0 }, true },
         { "texturedScene", [](int c, int) { return c % 2 ? 140 : 60; }, { 100, 40, 80 }, false },
@@ -54,9 +49,9 @@ TEST(CoverCheck, DarkOrFlatWithoutTextureLooksCoveredAndTheTrackerDebouncesOneSe
         { "flatRows", [](int, int r) { return r % 2 ? 255 : 0; }, { 127.5, 127.5, 0 }, false },
         { "faintTexture", [](int c, int) { return c % 2 ? 101 : 99; }, { 100, 1, 2 }, false },
     };
-    for (const auto& row : rows) {
-        EXPECT_EQ(stats(row.value), row.stats) << row.name;
-        EXPECT_EQ(CoverCheck::looksCovered(row.stats), row.covered) << row.name;
+    for (const auto& [name, value, expected, covered] : rows) {
+        EXPECT_EQ(stats(value), expected) << name;
+        EXPECT_EQ(CoverCheck::looksCovered(expected), covered) << name;
     }
     EXPECT_EQ(CoverCheck::stats({}, kWidth), CoverCheck::Stats {});
     EXPECT_EQ(CoverCheck::stats(std::vector<std::uint8_t>(54, 9), 1), CoverCheck::Stats {});

@@ -1,12 +1,9 @@
 #include "FrameGeometry.h"
 #include "AreaDraft.h"
 #include "AreaDrag.h"
-#include "ROI.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-
-#include <cmath>
 
 using namespace vardel;
 
@@ -25,11 +22,7 @@ void expectNear(const ROI& a, const ROI& e)
 
 TEST(ROI, ClassifiesAreasAndStoresThemAsFourNumbers)
 {
-    const struct {
-        const char* name;
-        ROI roi;
-        bool valid, full, usable;
-    } rows[] = {
+    const std::tuple<const char*, ROI, bool, bool, bool> rows[] = {
         { "whole", ROI::full(), true, true, false },
         { "insideEdgeSlack", { 0.5, 0.5, 0.5, 0.50005 }, true, false, true },
         { "pastTheEdge", { 0.5, 0.5, 0.6, 0.5 }, false, false, false },
@@ -41,10 +34,10 @@ TEST(ROI, ClassifiesAreasAndStoresThemAsFourNumbers)
         { "fullButOutside", { 0.3, 0.3, 0.9995, 0.9995 }, false, true, false },
         { "notANumber", { kNaN, 0, 0.5, 0.5 }, false, false, false },
     };
-    for (const auto& row : rows) {
-        EXPECT_EQ(row.roi.isValid(), row.valid) << row.name;
-        EXPECT_EQ(row.roi.isFull(), row.full) << row.name;
-        EXPECT_EQ(AreaDraft::isUsable(row.roi), row.usable) << row.name;
+    for (const auto& [name, roi, valid, full, usable] : rows) {
+        EXPECT_EQ(roi.isValid(), valid) << name;
+        EXPECT_EQ(roi.isFull(), full) << name;
+        EXPECT_EQ(AreaDraft::isUsable(roi), usable) << name;
     }
     EXPECT_FALSE(AreaDraft::isUsable(std::nullopt));
     EXPECT_TRUE(AreaDraft::isSavable(ROI::full()));

@@ -55,29 +55,25 @@ protected:
 
 TEST_F(FramePipelineTest, SettlingEndsAfterThreeSecondsWithAQuietSecondOrAfterTenOrAFormatChange)
 {
-    const struct {
-        const char* name;
-        int movingEighths; // frames (1/8 s apart) that alternate dark and bright before the picture holds
-        double endsAt;
-    } rows[] = { { "steady", 0, 3.0 },
+    // Frames (1/8 s apart) alternating dark and bright before the picture holds; when settling ends.
+    const std::tuple<const char*, int, double> rows[] = { { "steady", 0, 3.0 },
         // Still from 3.125, but that frame still differs from the last moving one: quiet from 3.25.
         { "movingForThreeSeconds", 25, 4.25 }, { "movingThroughout", 1000, 10.0 } };
-    for (const auto& row : rows) {
+    for (const auto& [name, movingEighths, endsAt] : rows) {
         pipeline = FramePipeline(ROI::full(), EventPolicy(), 25);
         pipeline.setMode(DetectionMode::motion);
-        const int lastEighth = static_cast<int>(row.endsAt * 8);
+        const int lastEighth = static_cast<int>(endsAt * 8);
         for (int eighth = 0; eighth <= lastEighth; ++eighth) {
-            const bool moving = eighth < row.movingEighths;
+            const bool moving = eighth < movingEighths;
             const auto result = frame(flatThumbnail(moving ? (eighth % 2 ? 50 : 200) : 100), eighth / 8.0);
             // The first frame seeds; after it each level compares two consecutive frames.
             if (eighth == 0 || moving) {
-                ASSERT_EQ(result.level, eighth == 0 ? std::nullopt : std::optional(1.0))
-                    << row.name << eighth;
+                ASSERT_EQ(result.level, eighth == 0 ? std::nullopt : std::optional(1.0)) << name << eighth;
             }
-            ASSERT_FALSE(result.event() || result.formatChanged) << row.name << eighth;
-            ASSERT_EQ(pipeline.isSettling(), eighth < lastEighth) << row.name << eighth;
+            ASSERT_FALSE(result.event() || result.formatChanged) << name << eighth;
+            ASSERT_EQ(pipeline.isSettling(), eighth < lastEighth) << name << eighth;
         }
-        EXPECT_EQ(pipeline.policy().suppressedUntil, EventPolicy::kNever) << row.name;
+        EXPECT_EQ(pipeline.policy().suppressedUntil, EventPolicy::kNever) << name;
     }
 
     // A format change restarts settling and maps the area for the new aspect.
@@ -131,31 +127,27 @@ TEST_F(FramePipelineTest, APersonInTheAreaIsConfirmedOnTheFrameThatOpensTheCandi
 
 TEST_F(FramePipelineTest, WithoutAPersonTheShareOfLastingChangeDecides)
 {
-    const struct {
-        const char* name;
-        int persistent; // gate frames (of 10, the opening one included) with a moving band
-        bool lightsComingUp; // the other frames brighten the whole picture instead of holding still
-        std::optional<EventKind> kind;
-    } rows[]
+    // Gate frames (of 10, the opening one included) with a moving band; whether the others brighten the
+    // whole picture instead of holding still (light changes it all alike: no lasting motion).
+    const std::tuple<const char*, int, bool, std::optional<EventKind>> rows[]
         = { { "sevenOfTen", 7, false, EventKind::unconfirmedMotion }, { "sixOfTen", 6, false, std::nullopt },
-              // Light changes the whole picture alike; it is no lasting motion.
               { "oneOfTenThenLightsComingUp", 1, true, std::nullopt } };
-    for (const auto& row : rows) {
-        ASSERT_FALSE(openCandidate().event()) << row.name;
+    for (const auto& [name, persistent, lightsComingUp, kind] : rows) {
+        ASSERT_FALSE(openCandidate().event()) << name;
         // Gate frames 2 to 10, 7/32 s apart, each consulting the detector; the tenth ends the window.
         FramePipeline::Result last;
         for (int gateFrame = 2; gateFrame <= 10; ++gateFrame) {
             const double offset = kOpen + (gateFrame < 10 ? (gateFrame - 1) * 0.21875 : 2.0);
-            const auto luma = gateFrame <= row.persistent
+            const auto luma = gateFrame <= persistent
                 ? bandThumbnail(gateFrame + 2)
-                : flatThumbnail(row.lightsComingUp ? std::min(250, 100 + 30 * gateFrame) : 100);
+                : flatThumbnail(lightsComingUp ? std::min(250, 100 + 30 * gateFrame) : 100);
             last = frame(luma, offset);
-            ASSERT_TRUE(gateFrame == 10 || !last.event()) << row.name << gateFrame;
+            ASSERT_TRUE(gateFrame == 10 || !last.event()) << name << gateFrame;
         }
-        EXPECT_EQ(last.kind, row.kind) << row.name;
-        EXPECT_EQ(pipeline.discardedCandidates(), row.kind ? 0 : 1) << row.name;
+        EXPECT_EQ(last.kind, kind) << name;
+        EXPECT_EQ(pipeline.discardedCandidates(), kind ? 0 : 1) << name;
         EXPECT_FALSE(pipeline.gate().isOpen());
-        EXPECT_EQ(peopleCalls, 10) << row.name;
+        EXPECT_EQ(peopleCalls, 10) << name;
         EXPECT_EQ(pipeline.policy().hits, 0);
     }
 }

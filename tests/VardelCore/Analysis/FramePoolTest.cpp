@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <thread>
-#include <vector>
 
 using namespace vardel;
 
@@ -60,11 +59,7 @@ TEST(FrameBuffer, PlaneGeometryIncludingOddSizesAndPooledReuse)
 
 // An encoded picture that counts its decodes; a damaged one does not decode.
 struct CountingPicture final : EncodedPicture {
-    explicit CountingPicture(bool isDamaged)
-        : damaged(isDamaged)
-    {
-    }
-    const bool damaged;
+    bool damaged = false;
     mutable std::atomic<int> decodes = 0;
     int width() const override { return 64; }
     int height() const override { return 36; }
@@ -85,7 +80,8 @@ struct CountingPicture final : EncodedPicture {
 TEST(Frame, EncodedPictureDecodesOnceWhicheverThreadAsksFirst)
 {
     for (bool damaged : { false, true }) {
-        auto picture = std::make_shared<CountingPicture>(damaged);
+        auto picture = std::make_shared<CountingPicture>();
+        picture->damaged = damaged;
         const Frame frame(picture, 5);
         EXPECT_EQ(frame.width(), 64);
         EXPECT_EQ(picture->decodes, 0);

@@ -8,7 +8,6 @@
 #include <stdexcept>
 
 using namespace vardel;
-using vardel::test::blockThumbnail;
 
 namespace {
 
@@ -68,8 +67,8 @@ TEST(MotionDetector, ChangeAboveThePixelThresholdInsideTheAreaCountsUntilAbsorbe
         { ROI::full(), uniform(100), uniform(125), 0.0, 0.0 }, // exactly the threshold is no change
         { ROI::full(), uniform(100), uniform(126), 1.0, 0.0 },
         { ROI::full(), textured(), textured(40), 1.0, 0.0 },
-        { leftHalf, uniform(50), blockThumbnail(50, 200, 60, 0, 90, 54), 0.0, 0.0 },
-        { leftHalf, uniform(50), blockThumbnail(50, 200, 0, 0, 12, 27), 0.125, 0.125 },
+        { leftHalf, uniform(50), test::blockThumbnail(50, 200, 60, 0, 90, 54), 0.0, 0.0 },
+        { leftHalf, uniform(50), test::blockThumbnail(50, 200, 0, 0, 12, 27), 0.125, 0.125 },
     };
     for (const auto& [area, before, after, level, compensated] : rows) {
         MotionDetector detector(area, 25);

@@ -40,7 +40,6 @@ Frame greyFrame(int width, int height, double time)
         [](int, int) { return std::pair(128, 128); }, time);
 }
 
-// The analyzer with the fake detector, collecting its outputs and decoded photos.
 struct Harness {
     Harness()
     {
@@ -74,11 +73,6 @@ struct Harness {
         EXPECT_TRUE(analyzer->submit(luma, greyFrame(width, height, kStart + offset), kStart + offset));
         EXPECT_TRUE(executor.waitFor([&] { return outputs.size() > before; }));
         return outputs.back();
-    }
-
-    bool waitForPhotos(std::size_t count)
-    {
-        return executor.waitFor([&] { return photos.size() >= count; });
     }
 
     ManualMainExecutor executor;
@@ -116,7 +110,7 @@ TEST_F(AnalyzerTest, DropsFramesWhileBusyAndPhotographsEachKindOfEvent)
     EXPECT_EQ(outputs[before].now, kStart + 3.75);
     EXPECT_EQ(outputs[before + 1].now, kStart + 4.0);
     ASSERT_EQ(kind, EventKind::unconfirmedMotion);
-    ASSERT_TRUE(waitForPhotos(1));
+    ASSERT_TRUE(executor.waitFor([&] { return !photos.empty(); }));
     // Grey 128 stays grey 128 away from the stamp: no box, so no dimming.
     EXPECT_NEAR(qGray(photos[0].second.pixel(20, 20)), 128, 6);
 
@@ -127,7 +121,7 @@ TEST_F(AnalyzerTest, DropsFramesWhileBusyAndPhotographsEachKindOfEvent)
     const auto person = feed(bandThumbnail(2), 70.5);
     ASSERT_EQ(person.kind, EventKind::person);
     EXPECT_EQ(person.people, detector->boxes);
-    ASSERT_TRUE(waitForPhotos(2));
+    ASSERT_TRUE(executor.waitFor([&] { return photos.size() >= 2; }));
     EXPECT_LT(qGray(photos[1].second.pixel(20, 20)), 100);
     EXPECT_NEAR(qGray(photos[1].second.pixel(900, 300)), 128, 6);
 
@@ -177,8 +171,7 @@ TEST_F(AnalyzerTest, RefusesBadFramesOutputsFrameSizeAreaAndCoverFlagAndNothingO
 
     const auto changed = feed(bandThumbnail(3), 1, 640, 480);
     EXPECT_TRUE(changed.formatChanged);
-    EXPECT_EQ(changed.width, 640);
-    EXPECT_EQ(changed.height, 480);
+    EXPECT_EQ(std::pair(changed.width, changed.height), std::pair(640, 480));
     EXPECT_DOUBLE_EQ(changed.aspect, 4.0 / 3.0);
     EXPECT_DOUBLE_EQ(changed.currentROI.y, 0.25 * 0.75 + 0.125);
     EXPECT_FALSE(changed.looksCovered);
@@ -200,7 +193,7 @@ TEST(AnalyzerFrameSizes, OddAndExtremeSizesGoThroughToAPhoto)
         run.feed(flatThumbnail(30), 3.5, width, height);
         EXPECT_EQ(run.feed(flatThumbnail(200), 3.75, width, height).kind, EventKind::motion) << width;
         EXPECT_FALSE(run.feed(flatThumbnail(30), 4.0, width, height).kind.has_value()); // cool-down
-        ASSERT_TRUE(run.waitForPhotos(1));
+        ASSERT_TRUE(run.executor.waitFor([&] { return !run.photos.empty(); }));
         run.executor.drain();
         ASSERT_EQ(run.photos.size(), 1u);
         EXPECT_EQ(run.photos[0].first, kStart + 3.75);
@@ -210,12 +203,7 @@ TEST(AnalyzerFrameSizes, OddAndExtremeSizesGoThroughToAPhoto)
 
 TEST(AnalyzerFocus, NarrowsTheSearchOnlyWhereThatHelps)
 {
-    const struct {
-        const char* name;
-        ROI area;
-        std::vector<std::uint8_t> luma;
-        PersonDetecting::Focus expected;
-    } rows[] = {
+    const std::tuple<const char*, ROI, std::vector<std::uint8_t>, PersonDetecting::Focus> rows[] = {
         // A watched area is grown by a quarter on each side, inside the frame.
         { "watchedArea", { 0.1, 0.2, 0.3, 0.4 }, flatThumbnail(100), { 0.025, 0.1, 0.45, 0.6 } },
         { "areaAtTheCorner", { 0.8, 0.0, 0.2, 0.2 }, flatThumbnail(100), { 0.75, 0.0, 0.25, 0.25 } },
@@ -229,10 +217,10 @@ TEST(AnalyzerFocus, NarrowsTheSearchOnlyWhereThatHelps)
         { "cornerBlock", ROI::full(), blockThumbnail(100, 0, 0, 0, 24, 27), { 0, 0, 0.3125, 0.625 } },
         { "mostlyChanged", ROI::full(), blockThumbnail(100, 200, 0, 0, 80, 50), { 0, 0, 1, 1 } },
     };
-    for (const auto& row : rows) {
-        const auto focus = Analyzer::focus(row.area, row.luma, flatThumbnail(100), 25);
-        for (auto [got, wanted] : { std::pair { focus.x, row.expected.x }, { focus.y, row.expected.y },
-                 { focus.w, row.expected.w }, { focus.h, row.expected.h } })
-            EXPECT_NEAR(got, wanted, 1e-9) << row.name;
+    for (const auto& [name, area, luma, expected] : rows) {
+        const auto focus = Analyzer::focus(area, luma, flatThumbnail(100), 25);
+        for (auto [got, wanted] : { std::pair { focus.x, expected.x }, { focus.y, expected.y },
+                 { focus.w, expected.w }, { focus.h, expected.h } })
+            EXPECT_NEAR(got, wanted, 1e-9) << name;
     }
 }

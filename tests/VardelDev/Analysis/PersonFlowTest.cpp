@@ -12,15 +12,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <filesystem>
 
 using namespace vardel;
 
 namespace {
 
-namespace fs = std::filesystem;
-
-const fs::path kStreet = "/usr/share/doc/opencv-doc/examples/data/vtest.avi";
+const std::filesystem::path kStreet = "/usr/share/doc/opencv-doc/examples/data/vtest.avi";
 // The middle 16:9 band of the street footage, so that the watched area maps onto it unchanged.
 const std::string kBand = "crop=768:432:0:72";
 // The grass at the bottom middle of the band, where two people walk in from the right.
@@ -33,7 +30,7 @@ class PersonFlow : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!fs::exists(kStreet) || !run("ffmpeg -version >/dev/null"))
+        if (!std::filesystem::exists(kStreet) || !run("ffmpeg -version >/dev/null"))
             GTEST_SKIP() << "needs opencv-doc's vtest.avi and the ffmpeg tool";
     }
 
@@ -96,7 +93,7 @@ TEST_F(PersonFlow, AThingMovingThroughTheEmptyStreetIsNoPerson)
 {
     // The street's median (no walkers) as a still, with a yellow box sliding to and fro on the grass once
     // the picture has settled (3.5 s).
-    const fs::path still = data.root() / "street.png";
+    const std::filesystem::path still = data.root() / "street.png";
     ASSERT_TRUE(run("ffmpeg -nostdin -v error -y -i '" + kStreet.string() + "' -vf \"" + kBand
         + ",select='not(mod(n\\,20))',tmedian=radius=19\" -fps_mode vfr -frames:v 1 -update 1 '"
         + still.string() + "'"));
