@@ -34,34 +34,6 @@ namespace {
         FileCameraSource source;
     };
 
-    // Short clips made by the ffmpeg command-line tool, limited range as most video files are unless made
-    // as JPEG pictures.
-    class FileCaptureTest : public ::testing::Test {
-    protected:
-        void SetUp() override
-        {
-            if (std::system("command -v ffmpeg >/dev/null") != 0)
-                GTEST_SKIP() << "the ffmpeg command-line tool is needed to make test clips";
-        }
-
-        fs::path make(const std::string& input, const std::string& name,
-            const std::string& encoding = "yuv420p -c:v mpeg4")
-        {
-            const std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i " + input + " -pix_fmt "
-                + encoding + " -q:v 5 '" + path(name).string() + "'";
-            EXPECT_EQ(std::system(command.c_str()), 0) << name;
-            return path(name);
-        }
-        fs::path path(const std::string& name) const { return m_dir.root() / name; }
-        fs::path write(const std::string& name, const std::string& bytes) const
-        {
-            OutboxFolder::write(path(name), bytes);
-            return path(name);
-        }
-
-        OutboxFolder m_dir;
-    };
-
     // Random bytes over [from, to) of `bytes`, keeping every 4-byte transport packet header when asked.
     std::string scrambled(std::string bytes, std::size_t from, std::size_t to, bool keepHeaders)
     {
@@ -75,9 +47,25 @@ namespace {
     // Side by side: a 30 fps file plays at ten frames a second of its own clock; files that end, are cut
     // short or damaged in the middle play again and again at their pace, without a burst; one claiming a
     // frame every 1000 s plays one a second. Files that cannot be played, or stop playing, are reported.
-    // Frames come full range and the photo keeps their levels.
-    TEST_F(FileCaptureTest, FilesPlayAtTheirOwnPaceAgainAndAgainInFullRangeOrAreReported)
+    // Frames come full range and the photo keeps their levels. The clips, made by the ffmpeg command-line
+    // tool, are limited range as most video files are unless made as JPEG pictures.
+    TEST(FileCaptureTest, FilesPlayAtTheirOwnPaceAgainAndAgainInFullRangeOrAreReported)
     {
+        if (std::system("command -v ffmpeg >/dev/null") != 0)
+            GTEST_SKIP() << "the ffmpeg command-line tool is needed to make test clips";
+        OutboxFolder dir;
+        const auto path = [&](const std::string& name) { return dir.root() / name; };
+        const auto make = [&](const std::string& input, const std::string& name,
+                              const std::string& encoding = "yuv420p -c:v mpeg4") {
+            const std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i " + input + " -pix_fmt "
+                + encoding + " -q:v 5 '" + path(name).string() + "'";
+            EXPECT_EQ(std::system(command.c_str()), 0) << name;
+            return path(name);
+        };
+        const auto write = [&](const std::string& name, const std::string& bytes) {
+            OutboxFolder::write(path(name), bytes);
+            return path(name);
+        };
         const std::string mp4
             = OutboxFolder::read(make("testsrc=size=640x360:rate=30:duration=1", "thirty.mp4"));
         const std::string ts

@@ -177,27 +177,24 @@ namespace {
     // A /dev folder and a sysfs tree laid out as the kernel does, in a temporary folder.
     class V4L2Test : public ::testing::Test {
     protected:
-        V4L2Test() { fs::create_directories(dev()); }
-
-        fs::path dev() const { return m_root / "dev"; }
-        fs::path sys() const { return m_root / "sys"; }
+        V4L2Test() { fs::create_directories(m_dev); }
 
         // A node /dev/<node> whose sysfs device is `devicePath` (under sys/devices); an interface of the
         // USB device above it, which has this "removable" attribute, when `removable` is given.
         void addNode(const std::string& node, FakeV4L2Io::Node answers, const std::string& devicePath,
             const std::string& removable = "")
         {
-            std::ofstream(dev() / node).put('\n');
-            fs::path device = sys() / "devices" / devicePath;
+            std::ofstream(m_dev / node).put('\n');
+            fs::path device = m_sys / "devices" / devicePath;
             fs::create_directories(device);
             if (!removable.empty()) {
                 std::ofstream(device.parent_path() / "idVendor") << "046d\n";
                 std::ofstream(device.parent_path() / "removable") << removable << "\n";
             }
-            fs::path classEntry = sys() / "class" / "video4linux" / node;
+            fs::path classEntry = m_sys / "class" / "video4linux" / node;
             fs::create_directories(classEntry);
             fs::create_symlink(fs::relative(device, classEntry), classEntry / "device");
-            m_io.nodes[(dev() / node).string()] = std::move(answers);
+            m_io.nodes[(m_dev / node).string()] = std::move(answers);
         }
 
         // A source over the nodes added since the last one; `fake` is the io it owns.
@@ -206,7 +203,7 @@ namespace {
             auto io = std::make_unique<FakeV4L2Io>();
             io->nodes = std::exchange(m_io.nodes, {});
             fake = io.get();
-            return V4L2CameraSource(std::move(io), dev(), sys());
+            return V4L2CameraSource(std::move(io), m_dev, m_sys);
         }
 
         bool ffmpeg(const std::string& arguments) const
@@ -216,7 +213,7 @@ namespace {
         }
 
         test::OutboxFolder m_folder;
-        const fs::path m_root = m_folder.root();
+        const fs::path m_root = m_folder.root(), m_dev = m_root / "dev", m_sys = m_root / "sys";
         FakeV4L2Io m_io;
     };
 
@@ -236,21 +233,21 @@ namespace {
         addNode("video6",
             { .card = "Hub Cam", .formats = { { kYuyv, {} } }, .range = { { 160, 1280, 16, 120, 960, 8 } } },
             usb + "1-4/1-4.1/1-4.1:1.0", "unknown");
-        std::ofstream(dev() / "videoX").put('\n');
-        std::ofstream(dev() / "media0").put('\n');
+        std::ofstream(m_dev / "videoX").put('\n');
+        std::ofstream(m_dev / "media0").put('\n');
 
-        auto cameras = V4L2Discovery::discover(m_io, dev(), sys());
+        auto cameras = V4L2Discovery::discover(m_io, m_dev, m_sys);
 
         std::vector<CameraDevice> expected {
-            { "HD Webcam", (dev() / "video0").string(), true },
-            { "HD Webcam (2)", (dev() / "video2").string(), false },
-            { "Hub Cam", (dev() / "video6").string(), false },
-            { "Integrated IR", (dev() / "video10").string(), true },
+            { "HD Webcam", (m_dev / "video0").string(), true },
+            { "HD Webcam (2)", (m_dev / "video2").string(), false },
+            { "Hub Cam", (m_dev / "video6").string(), false },
+            { "Integrated IR", (m_dev / "video10").string(), true },
         };
         EXPECT_EQ(cameras, expected);
         EXPECT_EQ(m_io.openNodes(), 0u);
-        EXPECT_TRUE(V4L2Discovery::discover(m_io, m_root / "missing", sys()).empty());
-        EXPECT_FALSE(V4L2Discovery::isBuiltIn(sys(), "video99"));
+        EXPECT_TRUE(V4L2Discovery::discover(m_io, m_root / "missing", m_sys).empty());
+        EXPECT_FALSE(V4L2Discovery::isBuiltIn(m_sys, "video99"));
         // Sizes merge every pixel format's; a range offers the usual sizes within it and its largest.
         EXPECT_EQ(V4L2Discovery::sizes(m_io, m_io.open(expected[0].id, 0)),
             (std::vector<CameraFormat> { { 1280, 720 }, { 1920, 1080 }, { 640, 480 }, { 320, 240 } }));
@@ -273,8 +270,8 @@ namespace {
                 .formats = { { kYuyv, { { 1280, 720 } } }, { kMjpeg, { { 1920, 1080 }, { 1280, 720 } } } } },
             "platform/d");
         addNode("video4", { .openErrno = EACCES }, "platform/e");
-        std::ofstream(sys() / "class/video4linux/video4/name") << "Locked\n";
-        std::ofstream(sys() / "class/video4linux/video4/index") << "0\n";
+        std::ofstream(m_sys / "class/video4linux/video4/name") << "Locked\n";
+        std::ofstream(m_sys / "class/video4linux/video4/index") << "0\n";
         FakeV4L2Io* fake = nullptr;
         V4L2CameraSource cameras = source(fake);
         SerialQueue queue("test.video");
@@ -290,7 +287,7 @@ namespace {
                     CameraOpenFailure(error.code()), camera.name + " " + error.description());
             }
         }
-        const auto video = [&](int n) { return (dev() / ("video" + std::to_string(n))).string(); };
+        const auto video = [&](int n) { return (m_dev / ("video" + std::to_string(n))).string(); };
         EXPECT_EQ(failures,
             (std::vector<std::pair<CameraOpenFailure, std::string>> {
                 { CameraOpenFailure::other, "NoMemory " + video(2) + ": Cannot allocate memory" },

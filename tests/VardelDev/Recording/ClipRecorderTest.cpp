@@ -30,44 +30,6 @@ Frame syntheticFrame(int width, int height, int index, double t, PixelFormat for
         [](int, int) { return std::pair(128, 128); }, t);
 }
 
-// `frame` as a camera's JPEG picture, its planes not decoded yet.
-Frame jpegFrame(const Frame& frame, const std::shared_ptr<CaptureCounters>& counters)
-{
-    const auto jpeg = CaptureService::jpeg(frame);
-    Thumbnail scaler;
-    return Frame(CameraPicture::take({ CameraPixels::mjpeg, frame.width(), frame.height() }, jpeg->data(),
-                     jpeg->size(), scaler, FramePool(), counters),
-        frame.time());
-}
-
-std::string run(const std::string& command)
-{
-    const fs::path out = fs::temp_directory_path() / ("cliprecorder-" + std::to_string(::getpid()));
-    std::system((command + " > '" + out.string() + "'").c_str());
-    std::string printed = test::OutboxFolder::read(out);
-    fs::remove(out);
-    return printed;
-}
-
-nlohmann::json probe(const fs::path& file)
-{
-    return nlohmann::json::parse(
-        run("ffprobe -v error -print_format json -show_format -show_streams -show_packets '" + file.string()
-            + "'"),
-        nullptr, false);
-}
-
-// Frame number `index` of a clip of `width` × `height` decoded by ffmpeg; a null image at any other size.
-QImage decodedFrame(const fs::path& file, int index, int width = 1280, int height = 720)
-{
-    const std::string rgb = run("ffmpeg -v error -i '" + file.string() + "' -vf 'select=eq(n\\,"
-        + std::to_string(index) + ")' -frames:v 1 -f rawvideo -pix_fmt rgb24 -");
-    if (rgb.size() != std::size_t(width) * height * 3)
-        return {};
-    return QImage(reinterpret_cast<const uchar*>(rgb.data()), width, height, width * 3, QImage::Format_RGB888)
-        .copy();
-}
-
 // Pixels of the stamp capsule's amber (1.0, 0.702, 0.251) in the bottom right or top left quarter.
 int amberPixels(const QImage& image, bool bottomRight = true)
 {
@@ -117,6 +79,32 @@ protected:
             m_recorder->push(syntheticFrame(1280, 720, i, kStart + i / 10.0), kStart + i / 10.0);
     }
 
+    std::string run(const std::string& command) const
+    {
+        std::system((command + " > '" + (m_dir.root() / "printed").string() + "'").c_str());
+        return test::OutboxFolder::read(m_dir.root() / "printed");
+    }
+
+    nlohmann::json probe(const fs::path& file) const
+    {
+        return nlohmann::json::parse(
+            run("ffprobe -v error -print_format json -show_format -show_streams -show_packets '"
+                + file.string() + "'"),
+            nullptr, false);
+    }
+
+    // Frame number `index` of a clip of `width` × `height` decoded by ffmpeg; a null image at any other size.
+    QImage decodedFrame(const fs::path& file, int index, int width = 1280, int height = 720) const
+    {
+        const std::string rgb = run("ffmpeg -v error -i '" + file.string() + "' -vf 'select=eq(n\\,"
+            + std::to_string(index) + ")' -frames:v 1 -f rawvideo -pix_fmt rgb24 -");
+        if (rgb.size() != std::size_t(width) * height * 3)
+            return {};
+        return QImage(
+            reinterpret_cast<const uchar*>(rgb.data()), width, height, width * 3, QImage::Format_RGB888)
+            .copy();
+    }
+
     bool tmpIsEmpty() const { return !fs::exists(m_paths.clipsTmp()) || fs::is_empty(m_paths.clipsTmp()); }
 
     test::OutboxFolder m_dir;
@@ -137,11 +125,17 @@ TEST_F(ClipRecorderTest, ClipOfPrerollAndPostrollIsH264HighWithExactTimingAndInd
     m_stampText = {}; // the recorder's own: the full date-and-time caption
     auto counters = std::make_shared<CaptureCounters>();
     auto& clips = recorder(0.5, 0.5);
+    Thumbnail scaler;
     const auto push = [&](int from, int to) {
-        for (int i = from; i <= to; ++i)
-            clips.push(
-                jpegFrame(syntheticFrame(i ? 1280 : 1920, i ? 720 : 1080, i, kStart + i / 10.0), counters),
-                kStart + i / 10.0);
+        for (int i = from; i <= to; ++i) {
+            const int width = i ? 1280 : 1920, height = width * 9 / 16;
+            const double t = kStart + i / 10.0;
+            const auto jpeg = CaptureService::jpeg(syntheticFrame(width, height, i, t));
+            clips.push(Frame(CameraPicture::take({ CameraPixels::mjpeg, width, height }, jpeg->data(),
+                                 jpeg->size(), scaler, FramePool(), counters),
+                           t),
+                t);
+        }
     };
     push(0, 9);
     settle();
