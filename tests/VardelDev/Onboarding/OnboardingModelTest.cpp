@@ -28,8 +28,7 @@ namespace {
         flow.checkKey();
         EXPECT_EQ(flow.keyState(), KeyState::bad);
 
-        // Neither the stored bot, still loading when the user chooses another one, nor the answer about a
-        // text the user has since cleared, comes back.
+        // Neither a stored bot still loading when another is chosen nor a cleared text's check comes back.
         for (const auto& check : std::vector<std::function<void()>> {
                  [&] { flow.go(ObStep::telegram); }, [&] { flow.setKeyText(kOtherBotsToken); } }) {
             run.api.failNext(FakeBotApi::Fault::hold(), "getMe");
@@ -59,8 +58,7 @@ namespace {
         }
     }
 
-    // Pairing left for another step drops what its long poll still brings; a flow finished (once) during a
-    // long poll goes at once.
+    // Pairing left drops what its long poll still brings; a flow finished (once) mid-poll goes at once.
     TEST(OnboardingModel, LeftPairingReportsNothingLateAndClosesAtOnce)
     {
         FlowApp run(FakeBotApi::kToken);

@@ -77,8 +77,7 @@ namespace {
     }
 
     // A keyring that answers only when the test lets it.
-    class HeldSecretStore final : public SecretStore {
-    public:
+    struct HeldSecretStore final : SecretStore {
         std::optional<std::string> read() override { return held.get(); }
         void write(const std::string&) override { }
         std::promise<std::optional<std::string>> answer;

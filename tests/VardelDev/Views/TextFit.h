@@ -1,9 +1,7 @@
 #pragma once
 
-// Finds texts a window cannot show whole: a label whose text runs past its width (or, when it wraps, past
-// its height), a button or check box narrower or lower than its text needs, and anything reaching past the
-// window's right edge (windows scroll only vertically). Lay the window out and show it (offscreen is fine)
-// before asking.
+// Finds texts a shown window cannot show whole: a label or button smaller than its text needs, and anything
+// reaching past the window's right edge (windows scroll only vertically).
 
 #include <QAbstractButton>
 #include <QDir>
@@ -54,8 +52,7 @@ inline std::vector<std::string> clippedTexts(const QWidget& top)
     return clipped;
 }
 
-// Expects every text of the shown `window` whole and keeps its picture as "screenshots/<name>.png" in the
-// working folder (the build's test folder under CTest).
+// Expects every text of the shown `window` whole and keeps its picture as "screenshots/<name>.png".
 inline void expectTextsWhole(QWidget& window, const std::string& name)
 {
     EXPECT_EQ(clippedTexts(window), std::vector<std::string> {}) << name;

@@ -1,8 +1,7 @@
 #pragma once
 
-// A real application model for the window tests: a fresh data folder with a paired chat, the street video
-// as the camera, a token in memory (or the given store) and a Bot API address where nothing listens (or the
-// given one).
+// A real application model over a fresh data folder with a paired chat, the street video as the camera, a
+// token in memory (or the given store) and a Bot API address where nothing listens (or the given one).
 
 #include "AppHarness.h"
 #include "FakeBotApi.h"

@@ -5,7 +5,6 @@
 #include "TextFit.h"
 #include "ViewHarness.h"
 
-#include <QGuiApplication>
 #include <QProcess>
 #include <gtest/gtest.h>
 
@@ -94,9 +93,8 @@ namespace {
         EXPECT_EQ(run.status, 0) << run.output;
     }
 
-    // GIVEN protection over the street video WHEN the window is open THEN camera frames reach the screen
-    // (the picture changes); the window is kept as the README's screenshot when BRISKO_SCREENSHOT_DIR
-    // names a folder.
+    // Camera frames keep reaching the open window; with BRISKO_SCREENSHOT_DIR set, the window is kept there
+    // as the README's screenshot.
     TEST(LivePictureOnScreen, FramesReachTheWindow)
     {
         if (!std::filesystem::exists(kStreetVideo))

@@ -33,14 +33,6 @@ namespace {
         button->click();
     }
 
-    void type(QWidget* widget, const QString& text)
-    {
-        for (const QChar character : text) {
-            QKeyEvent event(QEvent::KeyPress, 0, Qt::NoModifier, QString(character));
-            QCoreApplication::sendEvent(widget, &event);
-        }
-    }
-
     // Deferred deletions run only when control returns to the loop that asked for them: run them here.
     bool released(const QPointer<FirstRunWindow>& window, const QPointer<OnboardingModel>& flow)
     {
@@ -48,9 +40,8 @@ namespace {
         return !window && !flow;
     }
 
-    // Every step, with text 1.5 times as large, shows all of its texts whole, in each language. The pages
-    // show their optional parts (cautions, BotFather help and demo) too. BRISKO_DOCS_SCREENSHOTS=1 adds the
-    // default size and refreshes the README's picture of the pairing step.
+    // Every step, with its optional parts open and text 1.5 times as large, shows its texts whole in each
+    // language. BRISKO_DOCS_SCREENSHOTS=1 adds the default size and refreshes the README's pairing picture.
     TEST(FirstRunScreens, ShowEveryTextWhole)
     {
         static const char* steps[]
@@ -99,9 +90,8 @@ namespace {
         QApplication::setFont(normal);
     }
 
-    // GIVEN a first start with no bot and no chat, WHEN the user clicks through every step and types the
-    // key, THEN the guide stores each choice and the token, pairs the private chat that sends the code,
-    // brands the bot, sends the test and starts protecting.
+    // GIVEN no bot and no chat, WHEN the user clicks through and types the key, THEN the guide stores each
+    // choice and the token, pairs the private chat that sends the code, brands the bot and sends the test.
     TEST(FirstRunFlow, ClickingThroughFromLanguageToDone)
     {
         FlowApp run(std::nullopt);
@@ -150,7 +140,8 @@ namespace {
         click(window, "copyNewBot");
         EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("/newbot"));
         EXPECT_EQ(find(window, "copyNewBot")->text().toStdString(), L::t(K::obCopied, AppLanguage::es));
-        type(find<QLineEdit>(window, "key"), QString::fromLatin1(FakeBotApi::kToken));
+        QKeyEvent typed(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromLatin1(FakeBotApi::kToken));
+        QCoreApplication::sendEvent(find<QLineEdit>(window, "key"), &typed);
         EXPECT_EQ(flow->keyState(), OnboardingModel::KeyState::checking);
         ASSERT_TRUE(runUntil([&] { return find(window, "next")->isEnabled(); }, 10));
         EXPECT_EQ(find<QLineEdit>(window, "key")->text(), QString());

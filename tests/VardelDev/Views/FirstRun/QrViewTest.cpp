@@ -1,15 +1,13 @@
 #include "QrView.h"
 
 #include <QImage>
-#include <QPainter>
 #include <gtest/gtest.h>
 
 namespace vardel::test {
 namespace {
 
-    // Rendered at whole and fractional scale factors, the symbol is pure black and white (no smoothed module
-    // edges), its modules are squares of whole pixels that match the code, and a light quiet zone of four
-    // modules surrounds it.
+    // At whole and fractional scale factors, the symbol is pure black and white, its modules are squares of
+    // whole pixels that match the code, and a light quiet zone of four modules surrounds it.
     TEST(QrView, DrawsEveryModuleCrispWithAQuietZone)
     {
         for (const auto [side, ratio] :
