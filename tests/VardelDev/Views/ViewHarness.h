@@ -1,7 +1,8 @@
 #pragma once
 
-// A real application model over a fresh data folder with a paired chat, the street video as the camera, a
-// token in memory (or the given store) and a Bot API address where nothing listens (or the given one).
+// A real application model over a fresh data folder with a paired chat (unless told not), the street video as
+// the camera, a token in memory (or the given store) and a Bot API address where nothing listens (or the
+// given one).
 
 #include "AppHarness.h"
 #include "FakeBotApi.h"
@@ -19,8 +20,15 @@ namespace vardel::test {
 
 struct ViewModel {
     explicit ViewModel(std::shared_ptr<SecretStore> secrets = std::make_shared<MemorySecretStore>("1:token"),
-        const std::filesystem::path& camera = kStreetVideo, const std::string& endpoint = {})
+        const std::filesystem::path& camera = kStreetVideo, const std::string& endpoint = {},
+        bool paired = true)
         : model([&] {
+            // Unpaired before the model starts, so that its command poller never opens a long poll that
+            // pairing would have to wait out.
+            if (!paired) {
+                folder.settings.chatConfirmed = false;
+                folder.writeSettings(folder.settings);
+            }
             auto options = appOptions(folder,
                 endpoint.empty() ? "http://127.0.0.1:" + std::to_string(freePort()) : endpoint, camera);
             options.secrets = std::move(secrets);
@@ -40,10 +48,8 @@ struct ViewModel {
 struct FlowApp {
     explicit FlowApp(std::optional<std::string> token, bool paired = false)
         : secrets(std::make_shared<MemorySecretStore>(token))
-        , view(secrets, kStreetVideo, api.endpoint())
+        , view(secrets, kStreetVideo, api.endpoint(), paired)
     {
-        if (!paired)
-            view.model.requireChatConfirmation();
         api.setResult("getMyDescription", { { "description", "" } });
         api.setResult("getMyShortDescription", { { "short_description", "" } });
     }
