@@ -77,13 +77,10 @@ TEST(Settings, MonitorBlockerUntilAChatIsStoredAndConfirmedInTheCurrentLanguage)
 {
     const AppLanguage saved = L::language();
     L::setLanguage(AppLanguage::es);
-    for (auto [chat, confirmed] :
-        { std::pair<std::optional<std::int64_t>, bool> { std::nullopt, true }, { 42, false } }) {
-        Settings s;
-        s.chatID = chat;
-        s.chatConfirmed = confirmed;
+    Settings noChat = fullySet(), unconfirmed = fullySet();
+    noChat.chatID.reset(), unconfirmed.chatConfirmed = false;
+    for (const Settings& s : { noChat, unconfirmed })
         EXPECT_EQ(s.monitorBlocker(), L::t(K::blockNoTelegram, AppLanguage::es));
-    }
     L::setLanguage(saved);
     EXPECT_FALSE(fullySet().monitorBlocker());
 }

@@ -39,10 +39,9 @@ void DataFolder::writeSettings(const Settings& value) const
 std::vector<fs::path> DataFolder::eventFiles(const std::string& extension) const
 {
     std::vector<fs::path> found;
-    if (fs::exists(paths.events()))
-        for (const auto& entry : fs::recursive_directory_iterator(paths.events()))
-            if (entry.path().extension() == extension)
-                found.push_back(entry.path());
+    for (const auto& entry : fs::recursive_directory_iterator(paths.events()))
+        if (entry.path().extension() == extension)
+            found.push_back(entry.path());
     return found;
 }
 

@@ -48,7 +48,7 @@ namespace {
             for (const auto& argument : arguments)
                 list << QString::fromStdString(argument);
             m_process.start(QString::fromStdString(executable().string()), list);
-            m_process.waitForStarted(5000);
+            EXPECT_TRUE(m_process.waitForStarted(5000)) << "build the brisko target first: " << executable();
         }
         bool waitForOutput(const std::string& text, double seconds)
         {
@@ -61,16 +61,14 @@ namespace {
             QElapsedTimer clock;
             clock.start();
             m_process.terminate();
-            m_process.waitForFinished(30000);
+            EXPECT_EQ(exitWithin(30), 0) << output();
             EXPECT_LT(clock.elapsed(), 10'000);
-            EXPECT_EQ(exitCode(), 0) << output();
         }
-        bool waitForExit(double seconds)
+        // The exit code once the process has ended within `seconds`; -1 after a crash.
+        std::optional<int> exitWithin(double seconds)
         {
-            return m_process.waitForFinished(static_cast<int>(seconds * 1000));
-        }
-        int exitCode() const
-        {
+            if (!m_process.waitForFinished(static_cast<int>(seconds * 1000)))
+                return std::nullopt;
             return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
         }
 
@@ -84,8 +82,6 @@ namespace {
     protected:
         void SetUp() override
         {
-            if (!fs::exists(Brisko::executable()))
-                FAIL() << "build the brisko target first: " << Brisko::executable();
             if (!fs::exists(kStreetVideo))
                 GTEST_SKIP() << "opencv-doc is not installed: " << kStreetVideo;
         }
@@ -113,7 +109,7 @@ namespace {
 
         Brisko second(folder, api.endpoint());
         second.start({});
-        ASSERT_TRUE(second.waitForExit(10));
+        ASSERT_TRUE(second.exitWithin(10));
         EXPECT_NE(second.output().find("already running"), std::string::npos) << second.output();
         EXPECT_TRUE(brisko.waitForOutput("another start asked", 5)) << brisko.output();
 
@@ -147,56 +143,42 @@ namespace {
         next.stopsCleanly();
     }
 
-    struct BadInput {
-        std::string name;
-        // A leading "@" stands for the data folder.
-        std::vector<std::string> arguments;
-        int exitCode; // -1: keeps running until stopped
-        std::string message;
-    };
-
-    void PrintTo(const BadInput& input, std::ostream* out) { *out << input.name; }
-
-    class BriskoBadInput : public BriskoProcess, public testing::WithParamInterface<BadInput> { };
-
     // Bad input gives a clear message and no crash, and what was stored stays where it was.
-    TEST_P(BriskoBadInput, SaysWhatIsWrongAndLosesNothing)
+    TEST_F(BriskoProcess, BadInputSaysWhatIsWrongAndLosesNothing)
     {
-        const BadInput input = GetParam();
-        DataFolder folder;
-        const fs::path item = Outbox(folder.paths.outbox()).enqueue("text", "kept", std::nullopt);
-        const bool corrupt = input.name == "corruptSettings";
-        if (corrupt)
-            AtomicFile::write(folder.paths.config(), "{\"chat_id\": 42, \"roi\": [0, 0");
-        std::vector<std::string> arguments = input.arguments;
-        for (auto& argument : arguments)
-            if (argument.starts_with('@'))
-                argument = folder.paths.data().string() + argument.substr(1);
-        const std::string settingsBefore = DataFolder::read(folder.paths.config());
-        Brisko brisko(folder, "http://127.0.0.1:9");
-        brisko.start(arguments);
-        if (input.exitCode >= 0) {
-            ASSERT_TRUE(brisko.waitForExit(20));
-            EXPECT_EQ(brisko.exitCode(), input.exitCode);
-        }
-        EXPECT_TRUE(brisko.waitForOutput(input.message, 20)) << brisko.output();
-        if (input.exitCode < 0)
-            brisko.stopsCleanly();
-        EXPECT_TRUE(fs::exists(item));
-        EXPECT_EQ(DataFolder::read(folder.paths.config()), settingsBefore);
-        if (corrupt) {
-            EXPECT_EQ(DataFolder::read(folder.paths.config().string() + ".unreadable"), settingsBefore);
+        // A leading "@" stands for the data folder; exit code -1: keeps running until stopped.
+        const std::tuple<const char*, std::vector<std::string>, int, const char*> rows[]
+            = { { "missing camera file", { "--camera-file", "@/none.mp4" }, 2, "cannot use" },
+                  { "camera file not a video", { "--camera-file", "@/config.json" }, 2, "cannot use" },
+                  { "data folder cannot be created", { "--data-dir", "@/config.json/data" }, 2,
+                      "cannot use the data folder" },
+                  { "corrupt settings", { "--camera-file", kStreetVideo.string(), "--arm" }, -1,
+                      "config.json.unreadable" } };
+        for (auto [name, arguments, exitCode, message] : rows) {
+            SCOPED_TRACE(name);
+            DataFolder folder;
+            const fs::path item = Outbox(folder.paths.outbox()).enqueue("text", "kept", std::nullopt);
+            const bool corrupt = exitCode < 0;
+            if (corrupt)
+                AtomicFile::write(folder.paths.config(), "{\"chat_id\": 42, \"roi\": [0, 0");
+            for (auto& argument : arguments)
+                if (argument.starts_with('@'))
+                    argument = folder.paths.data().string() + argument.substr(1);
+            const std::string settingsBefore = DataFolder::read(folder.paths.config());
+            Brisko brisko(folder, "http://127.0.0.1:9");
+            brisko.start(arguments);
+            if (!corrupt) {
+                EXPECT_EQ(brisko.exitWithin(20), exitCode);
+            }
+            EXPECT_TRUE(brisko.waitForOutput(message, 20)) << brisko.output();
+            if (corrupt) {
+                brisko.stopsCleanly();
+                EXPECT_EQ(DataFolder::read(folder.paths.config().string() + ".unreadable"), settingsBefore);
+            }
+            EXPECT_TRUE(fs::exists(item));
+            EXPECT_EQ(DataFolder::read(folder.paths.config()), settingsBefore);
         }
     }
-
-    INSTANTIATE_TEST_SUITE_P(Brisko, BriskoBadInput,
-        testing::Values(BadInput { "missingCameraFile", { "--camera-file", "@/none.mp4" }, 2, "cannot use" },
-            BadInput { "cameraFileNotAVideo", { "--camera-file", "@/config.json" }, 2, "cannot use" },
-            BadInput { "dataFolderCannotBeCreated", { "--data-dir", "@/config.json/data" }, 2,
-                "cannot use the data folder" },
-            BadInput { "corruptSettings", { "--camera-file", kStreetVideo.string(), "--arm" }, -1,
-                "config.json.unreadable" }),
-        [](const auto& row) { return row.param.name; });
 
 } // namespace
 } // namespace vardel::test

@@ -7,8 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
+#include <future>
 
 namespace vardel::test {
 namespace {
@@ -30,27 +29,17 @@ namespace {
 
         Settings update(const std::function<void(Settings&)>& change) override
         {
-            {
-                std::unique_lock lock(m_mutex);
-                if (!m_released.wait_for(lock, std::chrono::seconds(2), [this] { return m_open; }))
-                    heldTheMainThread = true;
-            }
+            if (m_open.wait_for(std::chrono::seconds(2)) != std::future_status::ready)
+                heldTheMainThread = true;
             return SettingsStore::update(change);
         }
-
-        void release()
-        {
-            std::lock_guard lock(m_mutex);
-            m_open = true;
-            m_released.notify_all();
-        }
+        void release() { m_release.set_value(); }
 
         std::atomic<bool> heldTheMainThread = false;
 
     private:
-        std::mutex m_mutex;
-        std::condition_variable m_released;
-        bool m_open = false;
+        std::promise<void> m_release;
+        std::shared_future<void> m_open = m_release.get_future().share();
     };
 
     void quit(Model& model)

@@ -87,7 +87,7 @@ namespace {
         std::set<std::string> languages;
         for (const auto& call : api.callsOf("setMyCommands"))
             languages.insert(
-                call.fields.count("language_code") ? call.fields.at("language_code") : "default");
+                call.fields.contains("language_code") ? call.fields.at("language_code") : "default");
         EXPECT_EQ(languages, (std::set<std::string> { "default", "en", "pt", "es" }));
     }
 
@@ -104,11 +104,10 @@ namespace {
             bus.start({ "/usr/bin/python3", "-m", "dbusmock", "--template", mock });
         DataFolder folder;
         const fs::path black = folder.root / "black.avi";
-        ASSERT_EQ(
-            std::system(("ffmpeg -nostdin -v error -f lavfi -i color=black:s=320x240:r=10 -t 2 -c:v mpeg4 '"
-                + black.string() + "'")
-                            .c_str()),
-            0);
+        const std::string ffmpeg
+            = "ffmpeg -nostdin -v error -f lavfi -i color=black:s=320x240:r=10 -t 2 -c:v mpeg4 '"
+            + black.string() + "'";
+        ASSERT_EQ(std::system(ffmpeg.c_str()), 0);
         ASSERT_TRUE(bus.waitForName("org.freedesktop.login1") && bus.waitForName("org.freedesktop.UPower"));
         const auto system
             = QDBusConnection::connectToBus(QString::fromStdString(bus.address()), "self-alerts");
@@ -149,72 +148,61 @@ namespace {
         }
     }
 
-    struct Ending {
-        std::string name;
-        bool disarmFirst;
-        std::optional<Model::EndReason> shutdown; // none: the process just ends
-        bool resumes;
-    };
-
-    void PrintTo(const Ending& ending, std::ostream* out) { *out << ending.name; }
-
-    class Restart : public RemoteControl, public testing::WithParamInterface<Ending> { };
-
     // GIVEN protection on, WHEN the run ends in one of several ways and the application starts again,
     // THEN protection comes back by itself, with one "offline from X to Y" text, unless the user ended it.
-    TEST_P(Restart, ProtectionComesBackUnlessTheUserEndedIt)
+    TEST_F(RemoteControl, ProtectionComesBackAfterARestartUnlessTheUserEndedIt)
     {
-        const Ending ending = GetParam();
-        DataFolder folder;
-        FakeBotApi api;
-        {
-            Model first(appOptions(folder, api.endpoint()));
-            first.toggleMonitoring();
-            ASSERT_EQ(first.mode(), Mode::monitor);
-            if (ending.disarmFirst)
-                first.toggleMonitoring();
-            if (ending.shutdown) {
-                bool done = false;
-                first.shutdown([&] { done = true; }, *ending.shutdown);
-                ASSERT_TRUE(runUntil([&] { return done; }, 15));
-            }
-        }
-        // The last sign of life was two hours ago (the machine was off since).
-        const double now
-            = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-        const double aliveAt = now - 7200;
-        if (ResumeState::load(ResumeState::fileIn(folder.paths.data())).protecting)
-            ResumeState { true, aliveAt }.save(ResumeState::fileIn(folder.paths.data()));
-
+        using Reason = Model::EndReason;
+        // Name, disarmed first, how the run ends (none: the process just ends), protection comes back.
+        const std::tuple<const char*, bool, std::optional<Reason>, bool> endings[]
+            = { { "crash", false, std::nullopt, true }, { "system shutdown", false, Reason::system, true },
+                  { "user quit", false, Reason::user, false },
+                  { "disarmed, then system shutdown", true, Reason::system, false } };
         const auto isOffline
             = [](const std::string& text) { return text.find(" was offline from ") != std::string::npos; };
-        {
-            Model second(appOptions(folder, api.endpoint()));
-            EXPECT_EQ(second.mode() == Mode::monitor, ending.resumes);
-            if (ending.resumes) {
-                EXPECT_TRUE(runUntil([&] { return std::ranges::any_of(textsSent(api), isOffline); }, 10));
+        for (const auto& [name, disarmFirst, shutdown, resumes] : endings) {
+            SCOPED_TRACE(name);
+            DataFolder folder;
+            FakeBotApi api;
+            {
+                Model first(appOptions(folder, api.endpoint()));
+                first.toggleMonitoring();
+                ASSERT_EQ(first.mode(), Mode::monitor);
+                if (disarmFirst)
+                    first.toggleMonitoring();
+                if (shutdown) {
+                    bool done = false;
+                    first.shutdown([&] { done = true; }, *shutdown);
+                    ASSERT_TRUE(runUntil([&] { return done; }, 15));
+                }
             }
-        }
-        // The model is gone, so whatever it enqueued is in the outbox by now, if not in the chat.
-        std::vector<std::string> offline = textsSent(api);
-        std::ranges::copy(folder.outboxItems(), std::back_inserter(offline));
-        std::erase_if(offline, [&](const std::string& text) { return !isOffline(text); });
-        ASSERT_EQ(offline.size(), ending.resumes ? 1u : 0u);
-        if (!ending.resumes)
-            return;
-        const auto [from, to] = ChatCommands::spanTimes(aliveAt, now);
-        const auto [from2, to2] = ChatCommands::spanTimes(aliveAt, now + 60); // the minute may turn meanwhile
-        EXPECT_TRUE(offline[0] == L::t(K::tgResumed, { Brand::name, from, to })
-            || offline[0] == L::t(K::tgResumed, { Brand::name, from2, to2 }))
-            << offline[0];
-    }
+            // The last sign of life was two hours ago (the machine was off since).
+            const double now = SystemClock().now();
+            const double aliveAt = now - 7200;
+            if (ResumeState::load(ResumeState::fileIn(folder.paths.data())).protecting)
+                ResumeState { true, aliveAt }.save(ResumeState::fileIn(folder.paths.data()));
 
-    INSTANTIATE_TEST_SUITE_P(Endings, Restart,
-        testing::Values(Ending { "crash", false, std::nullopt, true },
-            Ending { "systemShutdown", false, Model::EndReason::system, true },
-            Ending { "userQuit", false, Model::EndReason::user, false },
-            Ending { "disarmedThenSystemShutdown", true, Model::EndReason::system, false }),
-        [](const auto& param) { return param.param.name; });
+            {
+                Model second(appOptions(folder, api.endpoint()));
+                EXPECT_EQ(second.mode() == Mode::monitor, resumes);
+                EXPECT_TRUE(
+                    !resumes || runUntil([&] { return std::ranges::any_of(textsSent(api), isOffline); }, 10));
+            }
+            // The model is gone, so whatever it enqueued is in the outbox by now, if not in the chat.
+            std::vector<std::string> offline = textsSent(api);
+            std::ranges::copy(folder.outboxItems(), std::back_inserter(offline));
+            std::erase_if(offline, [&](const std::string& text) { return !isOffline(text); });
+            ASSERT_EQ(offline.size(), resumes ? 1u : 0u);
+            if (!resumes)
+                continue;
+            const auto [from, to] = ChatCommands::spanTimes(aliveAt, now);
+            const auto [from2, to2]
+                = ChatCommands::spanTimes(aliveAt, now + 60); // the minute may turn meanwhile
+            EXPECT_TRUE(offline[0] == L::t(K::tgResumed, { Brand::name, from, to })
+                || offline[0] == L::t(K::tgResumed, { Brand::name, from2, to2 }))
+                << offline[0];
+        }
+    }
 
 } // namespace
 } // namespace vardel::test
