@@ -15,9 +15,7 @@
 #include "FuzzTargets.inc"
 #undef FUZZ_TARGET
 
-namespace {
-
-void replay(const std::string& target, int (*run)(const std::uint8_t*, std::size_t))
+static void replay(const std::string& target, int (*run)(const std::uint8_t*, std::size_t))
 {
     std::error_code error;
     std::vector<std::filesystem::path> files(
@@ -41,5 +39,3 @@ TEST(FuzzReplay, EveryInputOfEveryTargetRunsThrough)
 #include "FuzzTargets.inc"
 #undef FUZZ_TARGET
 }
-
-} // namespace

@@ -1,11 +1,11 @@
 #include "PrivateBus.h"
+#include "OutboxFolder.h"
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
-#include <sstream>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -67,10 +67,9 @@ PrivateBus::~PrivateBus()
 {
     if (m_group > 0)
         ::kill(-m_group, SIGTERM);
-    for (pid_t child : m_children) {
+    for (pid_t child : m_children)
         if (reap(child, 2) < 0 && ::kill(child, SIGKILL) == 0)
             reap(child, 2);
-    }
     if (m_group > 0)
         ::kill(-m_group, SIGKILL); // anything the children started
     std::error_code ignored;
@@ -142,20 +141,13 @@ pid_t PrivateBus::start(
 PrivateBus::Run PrivateBus::run(
     const std::vector<std::string>& argv, const std::vector<std::string>& env, double timeoutSeconds)
 {
-    // Each run reads only its own output: the name repeats from run to run and the file is appended to.
-    const fs::path output = m_dir / ("output-" + std::to_string(m_children.size()));
-    std::error_code ignored;
-    fs::remove(output, ignored);
+    const fs::path output = m_dir / ("output-" + std::to_string(++m_runs)); // each run's own
     const pid_t pid = spawn(argv, env, -1, output);
-    Run result;
-    result.status = pid > 0 ? reap(pid, timeoutSeconds) : -1;
-    if (result.status < 0 && pid > 0 && ::kill(pid, SIGKILL) == 0)
+    const int status = pid > 0 ? reap(pid, timeoutSeconds) : -1;
+    if (status < 0 && pid > 0 && ::kill(pid, SIGKILL) == 0)
         reap(pid, 2);
     std::erase(m_children, pid);
-    std::stringstream text;
-    text << std::ifstream(output).rdbuf();
-    result.output = text.str();
-    return result;
+    return { status, OutboxFolder::read(output) };
 }
 
 bool PrivateBus::waitForName(const std::string& name, int timeoutSeconds)

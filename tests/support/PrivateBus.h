@@ -50,6 +50,7 @@ private:
     pid_t m_daemon = -1;
     pid_t m_group = -1; // the daemon's process group, which every child joins
     std::vector<pid_t> m_children;
+    int m_runs = 0;
 };
 
 } // namespace vardel::test

@@ -14,16 +14,8 @@ namespace vardel::test {
 // exception to throw as the transport failure); with an empty script it answers 200 {"ok":true}.
 class ScriptedPoster final : public HTTPPosting {
 public:
-    void answer(int status, std::string body)
-    {
-        std::lock_guard guard(m_mutex);
-        m_script.push_back(Response { status, std::move(body) });
-    }
-    void fail(std::exception_ptr error)
-    {
-        std::lock_guard guard(m_mutex);
-        m_script.push_back(std::move(error));
-    }
+    void answer(int status, std::string body) { push(Response { status, std::move(body) }); }
+    void fail(std::exception_ptr error) { push(std::move(error)); }
 
     Response post(const Request& request) override
     {
@@ -45,6 +37,12 @@ public:
     }
 
 private:
+    void push(std::variant<Response, std::exception_ptr> next)
+    {
+        std::lock_guard guard(m_mutex);
+        m_script.push_back(std::move(next));
+    }
+
     mutable std::mutex m_mutex;
     std::deque<std::variant<Response, std::exception_ptr>> m_script;
     std::vector<Request> m_requests;

@@ -12,10 +12,7 @@ namespace vardel::test {
 // exception or succeeds when the script is empty. Single-threaded use.
 class ScriptedTransport final : public AlertTransport {
 public:
-    template <typename Error> void fail(Error error)
-    {
-        m_script.push_back(std::make_exception_ptr(std::move(error)));
-    }
+    template <typename Error> void fail(Error error) { fail(std::make_exception_ptr(std::move(error))); }
     void fail(std::exception_ptr error) { m_script.push_back(std::move(error)); }
 
     void send(const QueueJob& job) override

@@ -17,16 +17,14 @@ Frame yuvFrame(int width, int height, PixelFormat format, Luma luma, Chroma chro
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
             buffer->data(0)[y * buffer->stride(0) + x] = static_cast<std::uint8_t>(luma(x, y));
+    const int step = format == PixelFormat::i420 ? 1 : 2; // else u and v take turns in plane 1
     for (int y = 0; y < (height + 1) / 2; ++y) {
+        std::uint8_t* const u = buffer->data(1) + y * buffer->stride(1);
+        std::uint8_t* const v = step == 1 ? buffer->data(2) + y * buffer->stride(2) : u + 1;
         for (int x = 0; x < (width + 1) / 2; ++x) {
-            const auto [u, v] = chroma(x, y);
-            if (format == PixelFormat::i420) {
-                buffer->data(1)[y * buffer->stride(1) + x] = static_cast<std::uint8_t>(u);
-                buffer->data(2)[y * buffer->stride(2) + x] = static_cast<std::uint8_t>(v);
-            } else {
-                buffer->data(1)[y * buffer->stride(1) + 2 * x] = static_cast<std::uint8_t>(u);
-                buffer->data(1)[y * buffer->stride(1) + 2 * x + 1] = static_cast<std::uint8_t>(v);
-            }
+            const auto [cu, cv] = chroma(x, y);
+            u[x * step] = static_cast<std::uint8_t>(cu);
+            v[x * step] = static_cast<std::uint8_t>(cv);
         }
     }
     return Frame(std::move(buffer), time);

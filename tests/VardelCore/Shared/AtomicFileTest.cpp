@@ -8,8 +8,6 @@ using namespace vardel;
 namespace fs = std::filesystem;
 using test::OutboxFolder;
 
-namespace {
-
 TEST(AtomicFile, WriteReplacesCreateTakesTheNextFreeNameAndCleanUpRemovesOnlyLeftovers)
 {
     OutboxFolder folder;
@@ -55,5 +53,3 @@ TEST(AtomicFile, WriteReplacesCreateTakesTheNextFreeNameAndCleanUpRemovesOnlyLef
         EXPECT_EQ(OutboxFolder::read(file), "real") << file;
     EXPECT_EQ(AtomicFile::removeAllLeftovers(data.root() / "missing"), 0);
 }
-
-} // namespace

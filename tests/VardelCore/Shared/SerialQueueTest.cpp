@@ -14,8 +14,6 @@
 using namespace vardel;
 using namespace std::chrono_literals;
 
-namespace {
-
 TEST(SerialQueue, RunsTasksOneAtATimeInDueOrderSyncRethrowsAndShutdownDrainsDueWorkOnly)
 {
     std::vector<int> order; // touched only on the queue
@@ -66,5 +64,3 @@ TEST(SerialQueue, RunsTasksOneAtATimeInDueOrderSyncRethrowsAndShutdownDrainsDueW
     EXPECT_EQ(early, 0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s) << "shutdown waited for a far-away task";
 }
-
-} // namespace

@@ -16,11 +16,9 @@
 using namespace vardel;
 using test::PrivateBus;
 
-namespace {
-
 // Runs the event loop, where logind's answers arrive (and finished requests are deleted, closing the
 // descriptors of answers dropped), until `done` or 5 s.
-template <typename Done> bool eventually(Done done)
+template <typename Done> static bool eventually(Done done)
 {
     for (QDeadlineTimer deadline(5000); !done() && !deadline.hasExpired();) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -28,8 +26,6 @@ template <typename Done> bool eventually(Done done)
     }
     return done();
 }
-
-} // namespace
 
 // One case, since each further one would start the mocks again: a private bus stands in for the system
 // bus, with logind (session "c1") and UPower mocked by python3-dbusmock; a second bus has no logind.
@@ -89,7 +85,6 @@ TEST(PowerGuard, LocksAreHeldOnlyWhileProtectingFollowTheServicesAndAHungLogindN
         guard.allowSleep();
         guard.preventSleep();
         EXPECT_TRUE(eventually([&] { return guard.locks().size() == 3 && listed() == protecting; }));
-        EXPECT_EQ(guard.locks().size(), 3u);
     }
     EXPECT_TRUE(eventually([&] { return listed().empty(); }));
 

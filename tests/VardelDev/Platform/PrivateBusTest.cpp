@@ -14,17 +14,13 @@
 using vardel::test::PrivateBus;
 namespace fs = std::filesystem;
 
-namespace {
-
 // Gone, or a zombie nobody has reaped yet: either way no longer running.
-bool ended(pid_t pid)
+static bool ended(pid_t pid)
 {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string line;
     return !std::getline(stat, line) || line.substr(line.rfind(')') + 2, 1) == "Z";
 }
-
-} // namespace
 
 TEST(PrivateBus, ChildrenLeaveTheTestsOutputAloneAndDieWithAKilledTest)
 {
