@@ -54,13 +54,16 @@ namespace {
                     opaque = image.pixelColor(x, y);
         EXPECT_EQ(opaque.rgb(), QColor::fromRgbF(0.1f, 0.66f, 0.58f).rgb());
 
+        // The "protection on" text waits in the outbox: nothing listens at the Bot API's address.
+        ASSERT_TRUE(runUntil([&] { return view.model.queue() == 1; }, 10));
         emit shell.trayMenu().aboutToShow();
         std::vector<std::string> texts;
         for (QAction* action : shell.trayMenu().actions())
             texts.push_back(action->isSeparator() ? "---" : action->text().toStdString());
         EXPECT_EQ(texts,
-            (std::vector<std::string> { "Brisko: " + view.model.presentation().title, "---",
-                "Open Brisko Window", "Stop protection", "---", "Quit Brisko" }));
+            (std::vector<std::string> { "Brisko: " + view.model.presentation().title,
+                L::t(K::mnPending, { "1" }), "---", "Open Brisko Window", "Stop protection", "---",
+                "Quit Brisko" }));
     }
 
 } // namespace
